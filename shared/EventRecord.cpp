@@ -1,0 +1,91 @@
+#include "EventRecord.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+
+namespace brantwell {
+
+void appendEventLine(std::string& out, const EventRecord& record)
+{
+    out.reserve(out.size() + record.date.size() + record.priority.size() + record.host.size()
+                + record.message.size() + 4);
+    out += record.date;
+    out += ',';
+    out += record.priority;
+    out += ',';
+    out += record.host;
+    out += ',';
+    out += record.message;
+    out += '\n';
+}
+
+std::string formatEventLine(const EventRecord& record)
+{
+    std::string line;
+    appendEventLine(line, record);
+    return line;
+}
+
+namespace {
+
+// One token in the manner of strtok: skip leading delimiters, then take up
+// to the next delimiter, which is consumed. Empty when only delimiters remain.
+std::string_view nextToken(std::string_view& rest, std::string_view delimiters)
+{
+    const auto start = rest.find_first_not_of(delimiters);
+    if (start == std::string_view::npos) {
+        rest = {};
+        return {};
+    }
+    rest.remove_prefix(start);
+    const auto end = rest.find_first_of(delimiters);
+    std::string_view token = rest.substr(0, end);
+    rest = end == std::string_view::npos ? std::string_view{} : rest.substr(end + 1);
+    return token;
+}
+
+} // namespace
+
+std::optional<EventRecord> splitEventLine(std::string_view line)
+{
+    std::string_view rest = line;
+    const std::string_view date = nextToken(rest, ",");
+    const std::string_view priority = nextToken(rest, ",");
+    const std::string_view host = nextToken(rest, ",");
+    const std::string_view message = nextToken(rest, "\r\n");
+    if (date.empty() || priority.empty() || host.empty() || message.empty())
+        return std::nullopt;
+    return EventRecord{std::string(date), std::string(priority), std::string(host),
+                       std::string(message)};
+}
+
+std::string eventLogFileName(long long seconds)
+{
+    const std::time_t t = static_cast<std::time_t>(seconds);
+    std::tm local{};
+    localtime_r(&t, &local);
+    char name[32];
+    std::snprintf(name, sizeof name, "%04d-%02d-%02d.log", local.tm_year + 1900, local.tm_mon + 1,
+                  local.tm_mday);
+    return name;
+}
+
+bool isEventLogFileName(std::string_view name)
+{
+    const auto dot = name.rfind('.');
+    // A name that is only ".log" has no stem and so no extension.
+    return dot != std::string_view::npos && dot > 0 && name.substr(dot + 1) == "log";
+}
+
+std::string dateFieldText(double secondsSince1970)
+{
+    char digits[32];
+    const auto rounded = static_cast<long long>(std::nearbyint(secondsSince1970));
+    auto [end, ec] = std::to_chars(digits, digits + sizeof digits, rounded);
+    (void)ec;
+    return std::string(digits, end);
+}
+
+} // namespace brantwell

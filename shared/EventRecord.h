@@ -1,0 +1,41 @@
+// The event record and its line in an event log file.
+//
+// One line per event: "Date,Priority,Host,Message\n". There is no quoting;
+// the message may contain commas and is everything after the third field.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace brantwell {
+
+struct EventRecord {
+    std::string date;      // whole seconds since 1970, decimal
+    std::string priority;  // "Facility.Severity" or "Unknown"
+    std::string host;      // dotted address or resolved name
+    std::string message;   // printable ASCII, may be empty, may hold commas
+
+    bool operator==(const EventRecord&) const = default;
+};
+
+// Appends the stored line of `record`, final LF included, to `out`.
+void appendEventLine(std::string& out, const EventRecord& record);
+std::string formatEventLine(const EventRecord& record);
+
+// Splits one line by the rule every reader uses: the first three fields end
+// at a comma, runs of commas between them count as one, and the fourth field
+// is the rest of the line up to the first CR or LF (leading CR/LF skipped).
+// Returns nothing unless all four fields are non-empty.
+std::optional<EventRecord> splitEventLine(std::string_view line);
+
+// "yyyy-MM-dd.log" for the local calendar day of `seconds` since 1970.
+std::string eventLogFileName(long long seconds);
+
+// True for names whose extension is exactly "log".
+bool isEventLogFileName(std::string_view name);
+
+// The Date field text of a reception time: "%.0f", nearest whole second.
+std::string dateFieldText(double secondsSince1970);
+
+} // namespace brantwell

@@ -1,0 +1,66 @@
+// The four-criteria test of an event against a filter or action record:
+// sender range ("IP" and "Mask"), facility, severity and message patterns.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <nlohmann/json_fwd.hpp>
+
+#include "Wildcard.h"
+
+namespace brantwell {
+
+// Parses a strict dotted quad ("a.b.c.d", each part 0..255).
+std::optional<std::uint32_t> parseDottedQuad(std::string_view text);
+
+// The address as a number, a*2^24 + b*2^16 + c*2^8 + d; 0 when unparsable.
+std::uint32_t netAddr(std::string_view dotted);
+
+// The prefix length of a "Mask" text: leading spaces and a sign allowed,
+// no digits gives 0 (so does a missing value).
+long long maskLength(std::string_view text);
+
+struct SenderRange {
+    std::uint32_t first = 0;
+    std::uint32_t last = 0;
+    bool valid = false;  // an "IP" that is not a dotted quad matches no sender
+
+    // The range starts at the address as entered (it is not masked) and
+    // ends at that address with every host bit set.
+    static SenderRange fromRecord(std::string_view ip, long long prefix);
+    bool contains(std::uint32_t sender) const { return valid && first <= sender && sender <= last; }
+};
+
+// `range` is "IP/Mask" text as the record builds it.
+bool isHostInclude(std::string_view sender, std::string_view range);
+
+// An event as the record test sees it: always the sender's address, never
+// a resolved name.
+struct EventCriteria {
+    std::uint32_t sender = 0;
+    std::string_view priority;
+    std::string_view message;
+};
+
+// A filter or action record compiled once, when the settings are saved, so
+// that the receiver never parses a pattern or an address per datagram.
+class CompiledRecord {
+public:
+    CompiledRecord() = default;  // matches nothing
+    // `record` may be anything: a non-object or missing keys give a record
+    // whose missing criteria match nothing.
+    explicit CompiledRecord(const nlohmann::json& record);
+
+    bool matches(const EventCriteria& event) const;
+
+private:
+    SenderRange range_;
+    WildcardPattern facility_;
+    WildcardPattern severity_;
+    WildcardPattern message_;
+};
+
+} // namespace brantwell

@@ -1,0 +1,118 @@
+#include "RecordTest.h"
+
+#include <nlohmann/json.hpp>
+#include <gtest/gtest.h>
+
+using nlohmann::json;
+
+struct RangeCase {
+    const char* ip;
+    const char* mask;
+    const char* sender;
+    bool inRange;
+};
+
+class SenderRange : public ::testing::TestWithParam<RangeCase> {};
+
+TEST_P(SenderRange, StartsAtTheEnteredAddress)
+{
+    const auto& c = GetParam();
+    const std::string range = std::string(c.ip) + "/" + c.mask;
+    EXPECT_EQ(brantwell::isHostInclude(c.sender, range), c.inRange) << range << " " << c.sender;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SenderRange,
+    ::testing::Values(RangeCase{"0.0.0.0", "0", "1.2.3.4", true},
+                      RangeCase{"0.0.0.0", "0", "255.255.255.255", true},
+                      RangeCase{"192.168.1.0", "24", "192.168.1.0", true},
+                      RangeCase{"192.168.1.0", "24", "192.168.1.255", true},
+                      RangeCase{"192.168.1.0", "24", "192.168.2.1", false},
+                      RangeCase{"192.168.1.5", "24", "192.168.1.4", false},
+                      RangeCase{"192.168.1.5", "24", "192.168.1.5", true},
+                      RangeCase{"10.0.0.7", "32", "10.0.0.7", true},
+                      RangeCase{"10.0.0.7", "32", "10.0.0.8", false},
+                      RangeCase{"10.0.0.7", "40", "10.0.0.8", false},
+                      RangeCase{"10.0.0.7", "40", "10.0.0.7", true},
+                      RangeCase{"10.0.0.7", "-1", "10.0.0.7", true},
+                      RangeCase{"10.0.0.7", "-1", "10.0.0.6", false},
+                      RangeCase{"200.1.2.3", "8", "200.255.255.255", true},
+                      RangeCase{"200.1.2.3", "8", "10.0.0.1", false},
+                      RangeCase{"127.0.0.0", " +8", "127.0.0.5", true},
+                      RangeCase{"127.0.0.0", "abc", "127.0.0.0", true},
+                      RangeCase{"127.0.0.0", "abc", "200.0.0.1", true},
+                      RangeCase{"127.0.0.0", "abc", "126.0.0.1", false},
+                      // Not a dotted quad: no sender is in range.
+                      RangeCase{"localhost", "0", "127.0.0.1", false},
+                      RangeCase{"1.2.3", "0", "1.2.3.0", false},
+                      RangeCase{"1.2.3.256", "0", "1.2.3.4", false},
+                      RangeCase{"", "0", "0.0.0.0", false}));
+
+TEST(DottedQuad, ParsesOnlyFourParts)
+{
+    EXPECT_EQ(brantwell::netAddr("1.2.3.4"), 0x01020304u);
+    EXPECT_EQ(brantwell::netAddr("255.255.255.255"), 0xFFFFFFFFu);
+    EXPECT_FALSE(brantwell::parseDottedQuad("1.2.3.4.5"));
+    EXPECT_FALSE(brantwell::parseDottedQuad("1.2.3.4 "));
+    EXPECT_FALSE(brantwell::parseDottedQuad("1..3.4"));
+}
+
+namespace {
+
+json filter(const char* ip, const char* mask, const char* facility, const char* severity,
+            const char* message)
+{
+    return {{"Name", "f"}, {"IP", ip}, {"Mask", mask}, {"Facility", facility},
+            {"Severity", severity}, {"Message", message}};
+}
+
+bool test(const json& record, const char* sender, const char* priority, const char* message)
+{
+    const brantwell::CompiledRecord compiled(record);
+    return compiled.matches({brantwell::netAddr(sender), priority, message});
+}
+
+} // namespace
+
+TEST(RecordTest, AllFourCriteriaMustHold)
+{
+    const auto any = filter("0.0.0.0", "0", "*", "*", "*");
+    EXPECT_TRUE(test(any, "10.1.1.1", "Mail.Error", "x"));
+    EXPECT_TRUE(test(any, "10.1.1.1", "Unknown", "x"));
+
+    const auto errors = filter("0.0.0.0", "0", "*", "err*", "*");
+    EXPECT_TRUE(test(errors, "10.1.1.1", "Mail.Error", "x"));
+    EXPECT_FALSE(test(errors, "10.1.1.1", "Mail.Warning", "x"));
+
+    const auto local7 = filter("0.0.0.0", "0", "Local7", "Debug", "*link*");
+    EXPECT_TRUE(test(local7, "1.1.1.1", "Local7.Debug", "the link is down"));
+    EXPECT_FALSE(test(local7, "1.1.1.1", "Local6.Debug", "the link is down"));
+    EXPECT_FALSE(test(local7, "1.1.1.1", "Local7.Debug", "no match"));
+
+    const auto unknown = filter("0.0.0.0", "0", "*", "Unknown", "*");
+    EXPECT_TRUE(test(unknown, "1.1.1.1", "Unknown", "x"));
+    EXPECT_FALSE(test(unknown, "1.1.1.1", "User.Notice", "x"));
+}
+
+TEST(RecordTest, OddRecordsMatchNothingAndNeverThrow)
+{
+    EXPECT_FALSE(test(json("not a record"), "1.1.1.1", "User.Notice", "x"));
+    EXPECT_FALSE(test(json::array(), "1.1.1.1", "User.Notice", "x"));
+    EXPECT_FALSE(test(json::object(), "1.1.1.1", "User.Notice", "x"));
+    // No "Message" key: the missing pattern matches nothing.
+    EXPECT_FALSE(test({{"IP", "0.0.0.0"}, {"Mask", "0"}, {"Facility", "*"}, {"Severity", "*"}},
+                      "1.1.1.1", "User.Notice", "x"));
+    // Mask given as a number and no mask at all are both read.
+    EXPECT_TRUE(test({{"IP", "1.1.1.0"}, {"Mask", 24}, {"Facility", "*"}, {"Severity", "*"},
+                      {"Message", "*"}},
+                     "1.1.1.9", "User.Notice", "x"));
+    // No mask reads as 0: every address from "IP" on.
+    EXPECT_TRUE(test({{"IP", "1.1.1.0"}, {"Facility", "*"}, {"Severity", "*"}, {"Message", "*"}},
+                     "9.1.1.9", "User.Notice", "x"));
+    EXPECT_FALSE(test({{"IP", "1.1.1.0"}, {"Facility", "*"}, {"Severity", "*"}, {"Message", "*"}},
+                      "1.1.0.9", "User.Notice", "x"));
+    // A pattern of the wrong kind counts as missing.
+    EXPECT_FALSE(test({{"IP", "0.0.0.0"}, {"Mask", "0"}, {"Facility", json::array()},
+                       {"Severity", "*"}, {"Message", "*"}},
+                      "1.1.1.1", "User.Notice", "x"));
+}

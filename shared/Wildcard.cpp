@@ -1,0 +1,61 @@
+#include "Wildcard.h"
+
+namespace brantwell {
+
+namespace {
+
+inline char fold(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+} // namespace
+
+WildcardPattern::WildcardPattern(std::string_view pattern) : valid_(true)
+{
+    folded_.reserve(pattern.size());
+    for (char c : pattern) {
+        // Runs of "*" mean the same as one; collapsing them keeps matching linear.
+        if (c == '*' && !folded_.empty() && folded_.back() == '*')
+            continue;
+        folded_ += fold(c);
+    }
+    matchesAll_ = folded_ == "*";
+}
+
+// Greedy matcher with one backtrack point (the last "*"): O(n*m) worst
+// case, no recursion, so a hostile pattern cannot exhaust the stack.
+bool WildcardPattern::matches(std::string_view text) const
+{
+    if (!valid_)
+        return false;
+    if (matchesAll_)
+        return true;
+    const std::string_view p = folded_;
+    std::size_t t = 0, i = 0;
+    std::size_t starP = std::string_view::npos, starT = 0;
+    while (t < text.size()) {
+        if (i < p.size() && (p[i] == '?' || p[i] == fold(text[t]))) {
+            ++i;
+            ++t;
+        } else if (i < p.size() && p[i] == '*') {
+            starP = i++;
+            starT = t;
+        } else if (starP != std::string_view::npos) {
+            i = starP + 1;
+            t = ++starT;
+        } else {
+            return false;
+        }
+    }
+    while (i < p.size() && p[i] == '*')
+        ++i;
+    return i == p.size();
+}
+
+bool isExpressionInclude(std::string_view text, std::string_view pattern)
+{
+    return WildcardPattern(pattern).matches(text);
+}
+
+} // namespace brantwell
