@@ -17,11 +17,6 @@
 
 namespace brantwell {
 
-struct StoredEvent {
-    double receptionTime = 0;  // decides the day file
-    EventRecord record;
-};
-
 class EventStore {
 public:
     explicit EventStore(std::string directory);
@@ -31,10 +26,10 @@ public:
 
     const std::string& directory() const { return directory_; }
 
-    // Appends one line per event to the file of its local day, in order,
-    // with whole lines and one write per file, under the removal lock.
-    // Returns the number of events written.
-    std::size_t append(std::span<const StoredEvent> events);
+    // Appends one line per event, in order, to the file of the local day of
+    // `receptionTime`, in one write of whole lines under the removal lock.
+    // Returns the number of events written (all or none).
+    std::size_t append(double receptionTime, std::span<const EventRecord> events);
 
     // Names of the event log files ("*.log"), in directory order.
     std::vector<std::string> listFiles() const;

@@ -1,0 +1,67 @@
+#include "Daemon.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <poll.h>
+
+#include "FileUtil.h"
+
+namespace brantwell {
+
+Daemon::Daemon(DaemonOptions options)
+    : options_(std::move(options)), settings_(options_.dataDirectory), store_(options_.dataDirectory),
+      receiver_(settings_, store_, nullptr, nullptr)
+{
+}
+
+Daemon::~Daemon()
+{
+    receiverThread_.request_stop();
+    if (receiverThread_.joinable())
+        receiverThread_.join();
+}
+
+bool Daemon::start()
+{
+    if (!ensureDataDirectory(options_.dataDirectory)) {
+        std::fprintf(stderr, "BrantwellSrv: cannot create the data directory %s: %s\n",
+                     options_.dataDirectory.c_str(), std::strerror(errno));
+        return false;
+    }
+    settings_.readSettings();
+    receiverThread_ = std::jthread([this](std::stop_token stop) { receiveLoop(stop); });
+    return true;
+}
+
+void Daemon::receiveLoop(std::stop_token stop)
+{
+    // Another program may hold the port for a while: say so once, then
+    // retry quietly until it is free.
+    bool reported = false;
+    while (!stop.stop_requested() && !receiver_.open(options_.port)) {
+        if (!reported) {
+            std::fprintf(stderr, "BrantwellSrv: cannot bind UDP port %u: %s; retrying every 5 s\n",
+                         static_cast<unsigned>(options_.port), std::strerror(errno));
+            reported = true;
+        }
+        for (int i = 0; i < 50 && !stop.stop_requested(); ++i)
+            poll(nullptr, 0, 100);
+    }
+    if (reported && !stop.stop_requested())
+        std::fprintf(stderr, "BrantwellSrv: UDP port %u bound\n", static_cast<unsigned>(options_.port));
+    receiver_.run(stop);
+}
+
+void Daemon::waitForSignal()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGINT);
+    int signal = 0;
+    sigwait(&set, &signal);
+}
+
+} // namespace brantwell

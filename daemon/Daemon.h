@@ -1,0 +1,48 @@
+// The daemon's start-up and thread set: the settings owner reads the
+// settings, then the worker threads start, then the command channel opens.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "EventStore.h"
+#include "SettingsPipe.h"
+#include "SyslogThread.h"
+
+namespace brantwell {
+
+struct DaemonOptions {
+    std::string dataDirectory{kDefaultDataDirectory};
+    std::uint16_t port = 514;
+};
+
+class Daemon {
+public:
+    explicit Daemon(DaemonOptions options);
+    ~Daemon();  // stops every thread
+
+    // Reads the settings and starts the threads. Returns false only when the
+    // data directory cannot be used at all; a port that cannot be bound is
+    // reported and retried while the daemon keeps running.
+    bool start();
+
+    // Blocks until SIGTERM or SIGINT (which the caller has blocked).
+    void waitForSignal();
+
+    SettingsPipe& settings() { return settings_; }
+    EventStore& store() { return store_; }
+    SyslogThread& receiver() { return receiver_; }
+
+private:
+    void receiveLoop(std::stop_token stop);
+
+    DaemonOptions options_;
+    SettingsPipe settings_;
+    EventStore store_;
+    SyslogThread receiver_;
+    std::jthread receiverThread_;
+};
+
+} // namespace brantwell
