@@ -12,7 +12,7 @@ namespace brantwell {
 
 Daemon::Daemon(DaemonOptions options)
     : options_(std::move(options)), settings_(options_.dataDirectory), store_(options_.dataDirectory),
-      receiver_(settings_, store_, nullptr, nullptr)
+      receiver_(settings_, store_, nullptr, nullptr), removal_(settings_, store_, nullptr)
 {
 }
 
@@ -31,6 +31,7 @@ bool Daemon::start()
         return false;
     }
     settings_.readSettings();
+    removalThread_ = std::jthread([this](std::stop_token stop) { removal_.run(stop); });
     receiverThread_ = std::jthread([this](std::stop_token stop) { receiveLoop(stop); });
     return true;
 }

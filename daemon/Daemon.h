@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "EventStore.h"
+#include "RemovalThread.h"
 #include "SettingsPipe.h"
 #include "SyslogThread.h"
 
@@ -42,7 +43,9 @@ private:
     SettingsPipe settings_;
     EventStore store_;
     SyslogThread receiver_;
+    RemovalThread removal_;
     std::jthread receiverThread_;
+    std::jthread removalThread_;  // declared after what it uses: stopped first
 };
 
 } // namespace brantwell
