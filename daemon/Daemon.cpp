@@ -12,7 +12,8 @@ namespace brantwell {
 
 Daemon::Daemon(DaemonOptions options)
     : options_(std::move(options)), settings_(options_.dataDirectory), store_(options_.dataDirectory),
-      receiver_(settings_, store_, nullptr, nullptr), removal_(settings_, store_, nullptr)
+      actions_(settings_, {options_.journalSocket}), receiver_(settings_, store_, nullptr, &actions_.dispatcher()),
+      removal_(settings_, store_, nullptr)
 {
 }
 

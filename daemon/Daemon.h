@@ -7,6 +7,7 @@
 #include <string>
 #include <thread>
 
+#include "ActionRunner.h"
 #include "EventStore.h"
 #include "RemovalThread.h"
 #include "SettingsPipe.h"
@@ -17,6 +18,8 @@ namespace brantwell {
 struct DaemonOptions {
     std::string dataDirectory{kDefaultDataDirectory};
     std::uint16_t port = 514;
+    // Where log-event actions write; tests point it at a socket of their own.
+    std::string journalSocket{kSystemJournalSocket};
 };
 
 class Daemon {
@@ -35,6 +38,7 @@ public:
     SettingsPipe& settings() { return settings_; }
     EventStore& store() { return store_; }
     SyslogThread& receiver() { return receiver_; }
+    ActionRunner& actions() { return actions_; }
 
 private:
     void receiveLoop(std::stop_token stop);
@@ -42,6 +46,7 @@ private:
     DaemonOptions options_;
     SettingsPipe settings_;
     EventStore store_;
+    ActionRunner actions_;  // before the receiver, which dispatches to it
     SyslogThread receiver_;
     RemovalThread removal_;
     std::jthread receiverThread_;
