@@ -13,7 +13,7 @@ namespace brantwell {
 Daemon::Daemon(DaemonOptions options)
     : options_(std::move(options)), settings_(options_.dataDirectory), store_(options_.dataDirectory),
       actions_(settings_, {options_.journalSocket}), receiver_(settings_, store_, nullptr, &actions_.dispatcher()),
-      removal_(settings_, store_, nullptr)
+      removal_(settings_, store_, nullptr), export_(settings_, store_)
 {
 }
 
@@ -32,6 +32,7 @@ bool Daemon::start()
         return false;
     }
     settings_.readSettings();
+    exportThread_ = std::jthread([this](std::stop_token stop) { export_.run(stop); });
     removalThread_ = std::jthread([this](std::stop_token stop) { removal_.run(stop); });
     receiverThread_ = std::jthread([this](std::stop_token stop) { receiveLoop(stop); });
     return true;

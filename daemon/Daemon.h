@@ -9,6 +9,7 @@
 
 #include "ActionRunner.h"
 #include "EventStore.h"
+#include "ExportThread.h"
 #include "RemovalThread.h"
 #include "SettingsPipe.h"
 #include "SyslogThread.h"
@@ -49,8 +50,10 @@ private:
     ActionRunner actions_;  // before the receiver, which dispatches to it
     SyslogThread receiver_;
     RemovalThread removal_;
+    ExportThread export_;
     std::jthread receiverThread_;
-    std::jthread removalThread_;  // declared after what it uses: stopped first
+    std::jthread removalThread_;  // declared after what they use: stopped first
+    std::jthread exportThread_;
 };
 
 } // namespace brantwell

@@ -23,7 +23,7 @@ double eventDateSeconds(std::string_view date)
 }
 
 void forEachStoreFile(const EventStore& store,
-                      const std::function<void(const std::string&, const std::string&)>& visit,
+                      const std::function<void(const std::string&, std::string&)>& visit,
                       const std::function<void(const std::string&, int)>& unreadable)
 {
     std::string contents;

@@ -29,11 +29,12 @@ void forEachLine(std::string_view contents, Visit&& visit)
 
 // Reads every event log file of `store` whole, in listing order, without the
 // removal lock (a rewrite replaces a file by rename, so each read sees one
-// whole version of it) and hands its name and contents to `visit`. A file
+// whole version of it) and hands its name and contents to `visit`, which
+// may move the contents away. A file
 // that vanished since the listing is skipped; the name of one that could not
 // be read for another reason goes to `unreadable`, when given.
 void forEachStoreFile(const EventStore& store,
-                      const std::function<void(const std::string& name, const std::string& contents)>& visit,
+                      const std::function<void(const std::string& name, std::string& contents)>& visit,
                       const std::function<void(const std::string& name, int error)>& unreadable = {});
 
 } // namespace brantwell

@@ -1,0 +1,36 @@
+// A file that is written beside its target and renamed over it on commit,
+// so that a reader of the target sees the old file or the new one, never a
+// part. Writes are buffered; nothing reaches the target before commit().
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+
+namespace brantwell {
+
+class AtomicFileWriter {
+public:
+    // Creates the temporary file. The new file takes the target's mode when
+    // the target exists, else `newFileMode`, and group "brantwell".
+    AtomicFileWriter(std::string target, mode_t newFileMode);
+    ~AtomicFileWriter();  // removes the temporary file unless committed
+    AtomicFileWriter(const AtomicFileWriter&) = delete;
+    AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
+
+    void write(std::string_view data);
+    // Flushes, syncs and renames over the target. False, the target left as
+    // it was, when this or any earlier step failed; error() tells why.
+    bool commit();
+    int error() const { return error_; }
+
+private:
+    void flush();
+
+    std::string target_, temp_;
+    int fd_ = -1;
+    int error_ = 0;
+    std::string buffer_;
+};
+
+} // namespace brantwell
