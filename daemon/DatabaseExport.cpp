@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <deque>
 #include <memory>
 #include <string_view>
@@ -40,6 +41,8 @@ void readStoreRecords(const EventStore& store, StoreRecords& records)
     std::string key;
     forEachStoreFile(store, [&](const std::string&, std::string& contents) {
         records.files.push_back(std::move(contents));
+        const auto& file = records.files.back();
+        records.pending.reserve(records.pending.size() + std::count(file.begin(), file.end(), '\n'));
         forEachLine(records.files.back(), [&](std::string_view line) {
             const auto event = splitEventLine(line);
             if (!event)
@@ -47,7 +50,9 @@ void readStoreRecords(const EventStore& store, StoreRecords& records)
             key.clear();
             appendEventLine(key, *event);
             key.pop_back();
-            std::string_view view = line.substr(0, line.find_first_of("\r\n"));
+            std::string_view view = line;
+            if (view.ends_with('\n'))
+                view.remove_suffix(1);
             if (view != key)
                 view = records.rebuilt.emplace_back(key);
             if (records.pending.insert(view).second)

@@ -6,14 +6,13 @@
 
 #include <atomic>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <set>
-#include <sstream>
 #include <thread>
 
 #include "EventStore.h"
 #include "SettingsPipe.h"
+#include "TestSupport.h"
 
 namespace brantwell {
 namespace {
@@ -21,17 +20,11 @@ namespace {
 constexpr double kNow = 1773000000;  // 8 March 2026, the clock of every round
 constexpr double kMinute = 60, kHour = 3600, kDay = 86400;
 
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using test::readFile;
 
 void writeFile(const std::string& path, const std::string& contents, mode_t mode = 0640)
 {
-    std::ofstream(path, std::ios::binary) << contents;
+    test::writeFile(path, contents);
     chmod(path.c_str(), mode);
 }
 
@@ -59,8 +52,6 @@ public:
 
 class RemovalThreadTest : public testing::Test {
 protected:
-    ~RemovalThreadTest() override { std::filesystem::remove_all(dir); }
-
     // Every class off, then the given ages and units by severity row
     // (0 Emergency .. 7 Debug, 8 Unknown).
     void configure(const std::map<std::size_t, std::pair<int, int>>& ageAndUnit)
@@ -79,13 +70,8 @@ protected:
 
     std::string path(const std::string& name) const { return dir + "/" + name; }
 
-    static std::string makeTempDir()
-    {
-        char pattern[] = "/tmp/brantwell-removal-XXXXXX";
-        return mkdtemp(pattern);
-    }
-
-    std::string dir = makeTempDir();
+    test::TempDir temp;
+    std::string dir = temp.path();
     SettingsPipe settings{dir};
     EventStore store{dir};
     RecordingAnnouncer announcer;
