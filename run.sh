@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and starts the daemon in the foreground
-# on the default data directory and UDP port 514.
+# on the default data directory and UDP port 514. Extra arguments go to
+# BrantwellSrv (see BrantwellSrv --help).
 set -euo pipefail
 cd "$(dirname "$0")"
 if [ "$(id -u)" -ne 0 ]; then
@@ -11,5 +12,26 @@ fi
 ./scripts/deps.sh
 BUILD_DIR=${BUILD_DIR:-build}
 cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build "$BUILD_DIR" -j"$(nproc)" --target BrantwellSrv
-exec "$BUILD_DIR/daemon/BrantwellSrv" "$@"
+cmake --build "$BUILD_DIR" -j"$(nproc)" --target BrantwellSrv brantwellctl
+
+SYSTEM_BUS=/run/dbus/system_bus_socket
+if [ -z "${DBUS_SYSTEM_BUS_ADDRESS:-}" ] && [ ! -S "$SYSTEM_BUS" ]; then
+  # No system bus on this machine: start a private one with the project's
+  # policy, so the application and brantwellctl can reach the daemon.
+  BUS_DIR=/run/brantwell
+  mkdir -p "$BUS_DIR"
+  chmod 0755 "$BUS_DIR"
+  sed -e "s|@SOCKET@|$BUS_DIR/bus|" \
+      -e "s|@INCLUDE@|<include>$PWD/packaging/com.Corvanta.BrantwellSrv.conf</include>|" \
+      daemon/testdata/test-bus.conf.in > "$BUS_DIR/bus.conf"
+  rm -f "$BUS_DIR/bus"
+  dbus-daemon --config-file="$BUS_DIR/bus.conf" --fork --print-pid > "$BUS_DIR/bus.pid"
+  for _ in $(seq 50); do [ -S "$BUS_DIR/bus" ] && break; sleep 0.1; done
+  chmod 0777 "$BUS_DIR/bus"
+  export DBUS_SYSTEM_BUS_ADDRESS="unix:path=$BUS_DIR/bus"
+  trap 'kill "$(cat "$BUS_DIR/bus.pid")" 2>/dev/null || true' EXIT
+  echo "run.sh: no system bus here; started a private one. To reach the daemon:"
+  echo "  export DBUS_SYSTEM_BUS_ADDRESS=$DBUS_SYSTEM_BUS_ADDRESS"
+fi
+echo "run.sh: starting BrantwellSrv (Ctrl-C stops it)"
+"$BUILD_DIR/daemon/BrantwellSrv" "$@"

@@ -6,14 +6,23 @@
 #include <cstring>
 #include <poll.h>
 
+#include <stdexcept>
+
+#include <nlohmann/json.hpp>
+
+#include "EventUpdate.h"
 #include "FileUtil.h"
 
 namespace brantwell {
 
 Daemon::Daemon(DaemonOptions options)
     : options_(std::move(options)), settings_(options_.dataDirectory), store_(options_.dataDirectory),
-      actions_(settings_, {options_.journalSocket}), receiver_(settings_, store_, nullptr, &actions_.dispatcher()),
-      removal_(settings_, store_, nullptr), export_(settings_, store_)
+      channel_(CommandHandlers{[this](const nlohmann::json& c) { saveSettings(c); },
+                               [this](const nlohmann::json& c) { sendEmail(c); },
+                               [this](const nlohmann::json& c) { updateEvents(c); },
+                               [this] { return statistics(); }}),
+      actions_(settings_, {options_.journalSocket}), receiver_(settings_, store_, &channel_, &actions_.dispatcher()),
+      removal_(settings_, store_, &channel_), export_(settings_, store_)
 {
 }
 
@@ -22,6 +31,7 @@ Daemon::~Daemon()
     receiverThread_.request_stop();
     if (receiverThread_.joinable())
         receiverThread_.join();
+    channel_.stop();
 }
 
 bool Daemon::start()
@@ -32,6 +42,7 @@ bool Daemon::start()
         return false;
     }
     settings_.readSettings();
+    channel_.start();
     exportThread_ = std::jthread([this](std::stop_token stop) { export_.run(stop); });
     removalThread_ = std::jthread([this](std::stop_token stop) { removal_.run(stop); });
     receiverThread_ = std::jthread([this](std::stop_token stop) { receiveLoop(stop); });
@@ -65,6 +76,38 @@ void Daemon::waitForSignal()
     sigaddset(&set, SIGINT);
     int signal = 0;
     sigwait(&set, &signal);
+}
+
+} // namespace brantwell
+
+namespace brantwell {
+
+void Daemon::saveSettings(const nlohmann::json& command)
+{
+    if (settings_.saveSettings(command) == SettingsPipe::SaveResult::WriteFailed)
+        throw std::runtime_error("the settings apply, but the settings file could not be written");
+}
+
+void Daemon::sendEmail(const nlohmann::json&)
+{
+    // E-mail is sent by the action workers; until they exist the command is
+    // accepted and does nothing.
+}
+
+void Daemon::updateEvents(const nlohmann::json& command)
+{
+    brantwell::updateEvents(store_, command);
+}
+
+std::map<std::string, std::uint64_t> Daemon::statistics() const
+{
+    const auto& s = receiver_.statistics();
+    return {{"datagramsReceived", s.received.load()},
+            {"datagramsEmpty", s.empty.load()},
+            {"datagramsFiltered", s.filtered.load()},
+            {"eventsStored", s.stored.load()},
+            {"eventsUnstored", s.unstored.load()},
+            {"kernelDropped", s.kernelDropped.load()}};
 }
 
 } // namespace brantwell

@@ -7,6 +7,9 @@
 #include <string>
 #include <thread>
 
+#include <nlohmann/json_fwd.hpp>
+
+#include "CommandChannel.h"
 #include "ActionRunner.h"
 #include "EventStore.h"
 #include "ExportThread.h"
@@ -40,6 +43,13 @@ public:
     EventStore& store() { return store_; }
     SyslogThread& receiver() { return receiver_; }
     ActionRunner& actions() { return actions_; }
+    CommandChannel& commandChannel() { return channel_; }
+
+    // The command channel's handlers.
+    void saveSettings(const nlohmann::json& command);
+    void sendEmail(const nlohmann::json& command);
+    void updateEvents(const nlohmann::json& command);
+    std::map<std::string, std::uint64_t> statistics() const;
 
 private:
     void receiveLoop(std::stop_token stop);
@@ -47,6 +57,7 @@ private:
     DaemonOptions options_;
     SettingsPipe settings_;
     EventStore store_;
+    CommandChannel channel_;
     ActionRunner actions_;  // before the receiver, which dispatches to it
     SyslogThread receiver_;
     RemovalThread removal_;

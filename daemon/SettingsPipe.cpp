@@ -63,17 +63,22 @@ bool SettingsPipe::readSettings()
     return true;
 }
 
-bool SettingsPipe::saveSettings(const nlohmann::json& command)
+SettingsPipe::SaveResult SettingsPipe::saveSettings(const nlohmann::json& command)
 {
     if (!command.is_object())
-        return false;
+        return SaveResult::NoDictionary;
     const auto it = command.find("Settings");
     if (it == command.end() || !it->is_object())
-        return false;
+        return SaveResult::NoDictionary;
     std::lock_guard lock(saveMutex_);
     publish(applySettingsDictionary(*snapshot(), *it));
     ensureDataDirectory(dataDirectory_);
-    return writeFileAtomically(settingsPath(), serialise(*it));
+    if (!writeFileAtomically(settingsPath(), serialise(*it))) {
+        std::fprintf(stderr, "BrantwellSrv: cannot write %s; the new settings apply until restart\n",
+                     settingsPath().c_str());
+        return SaveResult::WriteFailed;
+    }
+    return SaveResult::Saved;
 }
 
 } // namespace brantwell

@@ -25,10 +25,10 @@ public:
     bool readSettings();
 
     // The "save" command: applies command["Settings"] and replaces the file
-    // with exactly that dictionary. Returns false, changing nothing, when
-    // "Settings" is not an object; false with the fields updated when the
-    // file could not be written.
-    bool saveSettings(const nlohmann::json& command);
+    // with exactly that dictionary. Changes nothing when "Settings" is not an
+    // object; the fields are updated even when the file cannot be written.
+    enum class SaveResult { Saved, NoDictionary, WriteFailed };
+    SaveResult saveSettings(const nlohmann::json& command);
 
     // The snapshot in force; cheap, safe from any thread.
     std::shared_ptr<const Settings> snapshot() const { return current_.load(std::memory_order_acquire); }

@@ -81,7 +81,7 @@ TEST(SettingsPipe, SaveWritesExactlyTheDictionaryAndUpdatesKnownFields)
     const json settings = {{"removalDebug", 90}, {"removalDebugUnits", 0}, {"popupEvents", 7},
                            {"unknownKey", {{"nested", true}}}, {"actionsEmailServer", "mail.example"},
                            {"includeFiltersArray", json::array({filterRecord("Error")})}};
-    ASSERT_TRUE(pipe.saveSettings({{"command", "save"}, {"Settings", settings}}));
+    ASSERT_EQ(SettingsPipe::SaveResult::Saved, pipe.saveSettings({{"command", "save"}, {"Settings", settings}}));
     EXPECT_EQ(readJson(pipe.settingsPath()), settings);
     const auto s = pipe.snapshot();
     EXPECT_EQ(s->iRemoval[7], 90);
@@ -101,7 +101,7 @@ TEST(SettingsPipe, BadValuesNeverBreakTheSnapshot)
                            {"excludeFiltersArray", json::array({42, json::object(), "x"})},
                            {"actionsEmailPort", json::array()}, {"hostsDisplay", "yes"},
                            {"actionsArray", json::array({{{"runCommand", "oops"}}})}};
-    ASSERT_TRUE(pipe.saveSettings({{"Settings", settings}}));
+    ASSERT_EQ(SettingsPipe::SaveResult::Saved, pipe.saveSettings({{"Settings", settings}}));
     const auto s = pipe.snapshot();
     EXPECT_TRUE(s->includeFilters.empty()) << "a filter list that is not a list counts as missing";
     EXPECT_EQ(s->excludeFilters.size(), 3u);
@@ -118,9 +118,9 @@ TEST(SettingsPipe, SaveWithoutADictionaryChangesNothing)
     SettingsPipe pipe(dir.path());
     pipe.readSettings();
     const std::string before = readFile(pipe.settingsPath());
-    EXPECT_FALSE(pipe.saveSettings({{"command", "save"}}));
-    EXPECT_FALSE(pipe.saveSettings({{"command", "save"}, {"Settings", "text"}}));
-    EXPECT_FALSE(pipe.saveSettings(json::array()));
+    EXPECT_EQ(SettingsPipe::SaveResult::NoDictionary, pipe.saveSettings({{"command", "save"}}));
+    EXPECT_EQ(SettingsPipe::SaveResult::NoDictionary, pipe.saveSettings({{"command", "save"}, {"Settings", "text"}}));
+    EXPECT_EQ(SettingsPipe::SaveResult::NoDictionary, pipe.saveSettings(json::array()));
     EXPECT_EQ(readFile(pipe.settingsPath()), before);
 }
 

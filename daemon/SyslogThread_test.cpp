@@ -117,7 +117,7 @@ TEST(SyslogThread, AppliesASavedFilterFromTheNextDatagram)
 {
     Receiver r;
     UdpSender from5("127.0.0.5"), from9("127.0.0.9");
-    ASSERT_TRUE(r.settings.saveSettings(
+    ASSERT_EQ(SettingsPipe::SaveResult::Saved, r.settings.saveSettings(
         {{"Settings",
           {{"includeFiltersArray", json::array({filter("127.0.0.5", "32", "*")})},
            {"excludeFiltersArray", json::array({filter("0.0.0.0", "0", "Debug")})}}}}));

@@ -1,0 +1,256 @@
+#include "CommandChannel.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+#include <sdbus-c++/sdbus-c++.h>
+
+#include "FileUtil.h"
+#include "SettingsValue.h"
+
+namespace brantwell {
+
+namespace {
+
+constexpr const char* kAccessDenied = "org.freedesktop.DBus.Error.AccessDenied";
+constexpr const char* kInvalidArgs = "org.freedesktop.DBus.Error.InvalidArgs";
+constexpr const char* kFailed = "org.freedesktop.DBus.Error.Failed";
+
+void wake(int fd)
+{
+    const std::uint64_t one = 1;
+    (void)!write(fd, &one, sizeof one);
+}
+
+void drain(int fd)
+{
+    std::uint64_t value;
+    (void)!read(fd, &value, sizeof value);
+}
+
+std::map<std::string, std::string> eventDictionary(EventType type, const EventRecord& e)
+{
+    return {{"Type", type == EventType::Set ? "Set" : "Remove"},
+            {"Date", e.date},
+            {"Priority", e.priority},
+            {"Host", e.host},
+            {"Message", e.message}};
+}
+
+// The caller's credentials as the bus reports them; not authorised when
+// they cannot be had.
+bool callerAuthorised(const sdbus::MethodCall& call)
+{
+    try {
+        std::vector<std::uint32_t> gids;
+        gids.push_back(call.getCredsGid());
+        gids.push_back(call.getCredsEgid());
+        for (auto g : call.getCredsSupplementaryGids())
+            gids.push_back(g);
+        const gid_t group = brantwellGroup();
+        return isAuthorisedCaller(call.getCredsUid(), gids,
+                                  group == static_cast<gid_t>(-1) ? -1 : static_cast<std::int64_t>(group));
+    } catch (const sdbus::Error&) {
+        // Some credentials (supplementary groups) may be unavailable;
+        // the user id alone still decides for root.
+        try {
+            return call.getCredsUid() == 0;
+        } catch (const sdbus::Error&) {
+            return false;
+        }
+    }
+}
+
+} // namespace
+
+bool isAuthorisedCaller(std::uint32_t uid, const std::vector<std::uint32_t>& gids, std::int64_t brantwellGid)
+{
+    if (uid == 0)
+        return true;
+    if (brantwellGid < 0)
+        return false;
+    return std::find(gids.begin(), gids.end(), static_cast<std::uint32_t>(brantwellGid)) != gids.end();
+}
+
+bool runCommandText(const std::string& text, const CommandHandlers& handlers)
+{
+    const auto command = nlohmann::json::parse(text, nullptr, /*allow_exceptions=*/false);
+    if (!command.is_object())
+        return false;
+    const auto name = readString(command, "command");
+    // Exact, case-sensitive names; anything else is answered and ignored.
+    if (name == "save" && handlers.save)
+        handlers.save(command);
+    else if (name == "email" && handlers.email)
+        handlers.email(command);
+    else if (name == "update" && handlers.update)
+        handlers.update(command);
+    return true;
+}
+
+CommandChannel::CommandChannel(CommandHandlers handlers)
+    : handlers_(std::move(handlers)), wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
+{
+}
+
+CommandChannel::~CommandChannel()
+{
+    stop();
+    if (wakeFd_ >= 0)
+        close(wakeFd_);
+}
+
+void CommandChannel::start()
+{
+    thread_ = std::jthread([this](std::stop_token stop) { run(stop); });
+}
+
+void CommandChannel::stop()
+{
+    if (!thread_.joinable())
+        return;
+    thread_.request_stop();
+    wake(wakeFd_);
+    thread_.join();
+}
+
+void CommandChannel::announce(EventType type, std::span<const EventRecord> events)
+{
+    if (events.empty())
+        return;
+    std::size_t dropped = 0;
+    {
+        std::lock_guard lock(queueMutex_);
+        for (const auto& e : events) {
+            if (queue_.size() >= kQueueLimit) {
+                ++dropped;
+                continue;
+            }
+            queue_.emplace_back(type, e);
+        }
+    }
+    if (dropped)
+        dropped_.fetch_add(dropped, std::memory_order_relaxed);
+    wake(wakeFd_);
+}
+
+void CommandChannel::run(std::stop_token stop)
+{
+    bool reported = false;
+    while (!stop.stop_requested()) {
+        try {
+            serve(stop);
+            reported = false;
+        } catch (const sdbus::Error& e) {
+            connected_ = false;
+            if (!reported) {
+                std::fprintf(stderr,
+                             "BrantwellSrv: command channel down (%s); receiving and storing go on\n",
+                             e.what());
+                reported = true;
+            }
+        }
+        // Nobody can listen while there is no bus: what was queued is dropped.
+        {
+            std::lock_guard lock(queueMutex_);
+            dropped_.fetch_add(queue_.size(), std::memory_order_relaxed);
+            queue_.clear();
+        }
+        // Retry in five seconds, or stop at once.
+        for (int i = 0; i < 50 && !stop.stop_requested(); ++i) {
+            pollfd w{wakeFd_, POLLIN, 0};
+            if (poll(&w, 1, 100) > 0)
+                drain(wakeFd_);
+        }
+    }
+}
+
+void CommandChannel::serve(std::stop_token stop)
+{
+    auto connection = sdbus::createSystemBusConnection(kBusName);
+    auto object = sdbus::createObject(*connection, kObjectPath);
+    object->registerMethod(kInterfaceName, "setCommand", "s", "s", [this](sdbus::MethodCall call) {
+        if (!callerAuthorised(call)) {
+            call.createErrorReply(sdbus::Error(kAccessDenied, "only root and members of group brantwell may steer BrantwellSrv"))
+                .send();
+            return;
+        }
+        std::string text;
+        call >> text;
+        try {
+            if (!runCommandText(text, handlers_)) {
+                call.createErrorReply(sdbus::Error(kInvalidArgs, "the command is not a JSON object")).send();
+                return;
+            }
+        } catch (const std::exception& e) {
+            // A command that could not be carried out is not "Received".
+            call.createErrorReply(sdbus::Error(kFailed, e.what())).send();
+            return;
+        }
+        auto reply = call.createReply();
+        reply << std::string(kReceived);
+        reply.send();
+    });
+    object->registerMethod(kInterfaceName, "getStatistics", "", "a{st}", [this](sdbus::MethodCall call) {
+        if (!callerAuthorised(call)) {
+            call.createErrorReply(sdbus::Error(kAccessDenied, "only root and members of group brantwell may read the statistics"))
+                .send();
+            return;
+        }
+        auto counters = handlers_.statistics ? handlers_.statistics() : std::map<std::string, std::uint64_t>{};
+        counters["signalledEvents"] = signalled_.load();
+        counters["signalDroppedEvents"] = dropped_.load();
+        auto reply = call.createReply();
+        reply << counters;
+        reply.send();
+    });
+    object->registerSignal(kInterfaceName, "Brantwell", "aa{ss}");
+    object->finishRegistration();
+    connected_ = true;
+
+    std::vector<std::pair<EventType, EventRecord>> pending;
+    while (!stop.stop_requested()) {
+        // Everything the bus has for us first, then the announcements.
+        while (connection->processPendingRequest()) {
+        }
+        for (;;) {
+            pending.clear();
+            {
+                std::lock_guard lock(queueMutex_);
+                const std::size_t n = std::min(queue_.size(), kEventsPerSignal);
+                for (std::size_t i = 0; i < n; ++i) {
+                    pending.push_back(std::move(queue_.front()));
+                    queue_.pop_front();
+                }
+            }
+            if (pending.empty())
+                break;
+            std::vector<std::map<std::string, std::string>> events;
+            events.reserve(pending.size());
+            for (const auto& [type, e] : pending)
+                events.push_back(eventDictionary(type, e));
+            auto signal = object->createSignal(kInterfaceName, "Brantwell");
+            signal << events;
+            object->emitSignal(signal);
+            signalled_.fetch_add(events.size(), std::memory_order_relaxed);
+        }
+        const auto poll_data = connection->getEventLoopPollData();
+        pollfd fds[2] = {{poll_data.fd, poll_data.events, 0}, {wakeFd_, POLLIN, 0}};
+        int timeout = -1;
+        if (const auto relative = poll_data.getRelativeTimeout())
+            timeout = static_cast<int>(std::min<long long>(relative->count() / 1000 + 1, 60000));
+        if (poll(fds, 2, timeout) > 0 && (fds[1].revents & POLLIN))
+            drain(wakeFd_);
+        if (fds[0].revents & (POLLHUP | POLLERR))
+            throw sdbus::Error("org.freedesktop.DBus.Error.Disconnected", "the bus went away");
+    }
+    connected_ = false;
+}
+
+} // namespace brantwell

@@ -1,0 +1,320 @@
+// The command channel and the event signal over a private bus, with the
+// real BrantwellSrv and brantwellctl binaries.
+#include <sys/stat.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <mutex>
+#include <thread>
+
+#include <nlohmann/json.hpp>
+#include <sdbus-c++/sdbus-c++.h>
+#include <gtest/gtest.h>
+
+#include "DaemonProcess.h"
+#include "EventRecord.h"
+#include "TestBus.h"
+#include "TestSupport.h"
+#include "UdpTestClient.h"
+
+using namespace brantwell::test;
+using nlohmann::json;
+
+namespace {
+
+constexpr const char* kName = "com.Corvanta.BrantwellSrv";
+constexpr const char* kPath = "/com/Corvanta/BrantwellSrv";
+constexpr const char* kInterface = "com.Corvanta.BrantwellSrv.MyXPCProtocol";
+
+struct CtlResult {
+    int exit = -1;
+    std::string out;
+};
+
+// Runs brantwellctl through the shell; `prefix` may run it as another user.
+CtlResult ctl(const std::string& args, const std::string& prefix = "")
+{
+    const std::string command = prefix + " " BRANTWELLCTL_PATH " " + args + " 2>/dev/null";
+    CtlResult r;
+    FILE* p = ::popen(command.c_str(), "r");
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0)
+        r.out.append(buffer, n);
+    const int status = ::pclose(p);
+    r.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+}
+
+std::string shellQuote(const std::string& s)
+{
+    std::string q = "'";
+    for (char c : s)
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+class ChannelTest : public ::testing::Test {
+protected:
+    TestBus bus;
+    TempDir dir;
+    std::uint16_t port = freeUdpPort();
+    DaemonProcess daemon{BRANTWELL_SRV_PATH, {"--data-dir", dir.path(), "--port", std::to_string(port)},
+                         dir.file("stderr.txt")};
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(bus.ready());
+        ASSERT_TRUE(daemon.start());
+        ASSERT_TRUE(daemon.waitForPort(port));
+        // The name is owned once a call gets through.
+        for (int i = 0; i < 300; ++i) {
+            if (ctl("stats").exit == 0)
+                return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        FAIL() << "the daemon never answered on the bus";
+    }
+
+    std::string todaysFile() const { return dir.file(brantwell::eventLogFileName(std::time(nullptr))); }
+
+    // setCommand with a raw text; the reply, or the D-Bus error name.
+    std::string call(const std::string& text)
+    {
+        auto connection = sdbus::createSystemBusConnection();
+        auto proxy = sdbus::createProxy(*connection, kName, kPath);
+        try {
+            std::string reply;
+            proxy->callMethod("setCommand").onInterface(kInterface).withArguments(text).storeResultsTo(reply);
+            return reply;
+        } catch (const sdbus::Error& e) {
+            return e.getName();
+        }
+    }
+
+    std::string waitForLines(std::size_t lines, int ms = 5000)
+    {
+        std::string contents;
+        for (int i = 0; i < ms / 10; ++i) {
+            contents = readFile(todaysFile());
+            if (static_cast<std::size_t>(std::count(contents.begin(), contents.end(), '\n')) >= lines)
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return contents;
+    }
+};
+
+json filter(const char* severity, const char* message = "*")
+{
+    return {{"Name", "f"}, {"IP", "0.0.0.0"}, {"Mask", "0"}, {"Facility", "*"},
+            {"Severity", severity}, {"Message", message}};
+}
+
+} // namespace
+
+TEST_F(ChannelTest, SaveWritesExactlyTheDictionaryBeforeReplying)
+{
+    const json settings = {{"hostsDisplay", false}, {"unknownKey", {1, "two"}}, {"popupEvents", 5},
+                           {"excludeFiltersArray", json::array({filter("Debug")})}};
+    writeFile(dir.file("settings.json"), settings.dump());
+    const auto r = ctl("save " + dir.file("settings.json"));
+    EXPECT_EQ(r.exit, 0);
+    EXPECT_EQ(r.out, "Received\n");
+    // Read at once: the reply came after the file was replaced.
+    EXPECT_EQ(json::parse(readFile(dir.file("Brantwell.ini"))), settings);
+    EXPECT_EQ(fileMode(dir.file("Brantwell.ini")), 0640);
+    EXPECT_EQ(ctl("get --data-dir " + dir.path()).out, readFile(dir.file("Brantwell.ini")));
+
+    UdpSender sender;
+    sender.send(port, "<15>debug, excluded");
+    sender.send(port, "<14>info, kept");
+    EXPECT_EQ(waitForLines(1).substr(10), ",User.Informational,127.0.0.1,info, kept\n");
+}
+
+TEST_F(ChannelTest, OddCommandsAreAnsweredAndChangeNothing)
+{
+    const std::string before = readFile(dir.file("Brantwell.ini"));
+    const json sneaky = {{"hostsDisplay", true}};
+    const std::pair<std::string, std::string> cases[] = {
+        {json({{"command", "Save"}, {"Settings", sneaky}}).dump(), "Received"},
+        {json({{"Settings", sneaky}}).dump(), "Received"},
+        {json({{"command", 42}, {"Settings", sneaky}}).dump(), "Received"},
+        {json({{"command", "save"}}).dump(), "Received"},
+        {json({{"command", "update"}, {"Events", "not a dictionary"}}).dump(), "Received"},
+        {json({{"command", "email"}}).dump(), "Received"},
+        {"{\"command\": \"save\", \"Settings\": {", "org.freedesktop.DBus.Error.InvalidArgs"},
+        {"[\"save\"]", "org.freedesktop.DBus.Error.InvalidArgs"},
+        {"", "org.freedesktop.DBus.Error.InvalidArgs"},
+    };
+    for (const auto& [text, reply] : cases)
+        EXPECT_EQ(call(text), reply) << text;
+    EXPECT_EQ(readFile(dir.file("Brantwell.ini")), before);
+    EXPECT_TRUE(daemon.running());
+}
+
+TEST_F(ChannelTest, CallersOutsideRootAndGroupAreRefused)
+{
+    const std::string before = readFile(dir.file("Brantwell.ini"));
+    writeFile(dir.file("settings.json"), json({{"hostsDisplay", true}}).dump());
+    ::chmod(dir.path().c_str(), 0755);
+    ::chmod(dir.file("settings.json").c_str(), 0644);
+    const std::string nobody = "setpriv --reuid=65534 --regid=65534 --clear-groups";
+    EXPECT_EQ(ctl("save " + dir.file("settings.json"), nobody).exit, 3);
+    EXPECT_EQ(ctl("delete x", nobody).exit, 3);
+    EXPECT_EQ(ctl("stats", nobody).exit, 3);
+    EXPECT_EQ(readFile(dir.file("Brantwell.ini")), before);
+    EXPECT_EQ(ctl("save " + dir.file("settings.json")).exit, 0) << "root is let in";
+}
+
+TEST_F(ChannelTest, UpdateDeletesExactLinesAcrossFiles)
+{
+    const std::string a = "1700000000,User.Notice,10.0.0.1,same, line\n";
+    const std::string b = "1700000001,User.Notice,10.0.0.1,once\n";
+    const std::string c = "1700000002,User.Notice,10.0.0.1,other\n";
+    writeFile(dir.file("2023-11-14.log"), a + a + c);
+    writeFile(dir.file("2023-11-15.log"), b);
+    writeFile(dir.file("2023-11-16.log"), c);
+    struct stat untouched {};
+    ::stat(dir.file("2023-11-16.log").c_str(), &untouched);
+
+    const json events = {{a, "1"}, {b, 3}, {c.substr(0, c.size() - 1), "1"}};
+    EXPECT_EQ(call(json({{"command", "update"}, {"Events", events}}).dump()), "Received");
+    EXPECT_EQ(readFile(dir.file("2023-11-14.log")), a + c) << "the second copy stays";
+    EXPECT_FALSE(exists(dir.file("2023-11-15.log"))) << "an emptied file is deleted";
+    struct stat after {};
+    ::stat(dir.file("2023-11-16.log").c_str(), &after);
+    EXPECT_EQ(after.st_ino, untouched.st_ino);
+    EXPECT_EQ(after.st_mtim.tv_nsec, untouched.st_mtim.tv_nsec);
+
+    // brantwellctl counts a repeated line as two copies.
+    const std::string cLine = shellQuote(c.substr(0, c.size() - 1));
+    EXPECT_EQ(ctl("delete " + shellQuote(a.substr(0, a.size() - 1)) + " " + cLine + " " + cLine).exit, 0);
+    EXPECT_FALSE(exists(dir.file("2023-11-14.log")));
+    EXPECT_FALSE(exists(dir.file("2023-11-16.log"))) << "a line given twice deletes two copies";
+}
+
+TEST_F(ChannelTest, UpdateDuringABurstLosesNoArrivingLine)
+{
+    UdpSender sender;
+    std::atomic<bool> sending{true};
+    constexpr int kDatagrams = 20000;
+    std::thread burst([&] {
+        for (int i = 0; i < kDatagrams; ++i) {
+            sender.send(port, "<14>burst " + std::to_string(i));
+            if (i % 500 == 499)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        sending = false;
+    });
+    // Delete a line that is not there, over and over: each pass rewrites
+    // nothing; and one that is, so the day's file is really rewritten.
+    int rounds = 0;
+    while (sending) {
+        const std::string contents = readFile(todaysFile());
+        const auto lf = contents.find('\n');
+        json events = {{"no such line\n", "1"}};
+        if (lf != std::string::npos && contents.compare(0, lf, "") != 0 && rounds % 2 == 0)
+            events[contents.substr(0, lf + 1)] = "1";
+        call(json({{"command", "update"}, {"Events", events}}).dump());
+        ++rounds;
+    }
+    burst.join();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const std::string contents = readFile(todaysFile());
+    // Every datagram is either still there or was one of the deleted first lines.
+    int present = 0;
+    for (int i = 0; i < kDatagrams; ++i)
+        present += contents.find(",burst " + std::to_string(i) + "\n") != std::string::npos;
+    const int deleted = kDatagrams - present;
+    EXPECT_LE(deleted, (rounds + 1) / 2) << "rounds " << rounds;
+    EXPECT_EQ(std::count(contents.begin(), contents.end(), '\n'), present);
+    EXPECT_GT(rounds, 1);
+}
+
+TEST_F(ChannelTest, SubscribersReceiveEveryStoredEventInOrder)
+{
+    auto connection = sdbus::createSystemBusConnection();
+    auto proxy = sdbus::createProxy(*connection, kName, kPath);
+    std::mutex mutex;
+    std::vector<std::map<std::string, std::string>> received;
+    proxy->uponSignal("Brantwell").onInterface(kInterface).call([&](const std::vector<std::map<std::string, std::string>>& events) {
+        std::lock_guard lock(mutex);
+        received.insert(received.end(), events.begin(), events.end());
+    });
+    proxy->finishRegistration();
+    connection->enterEventLoopAsync();
+
+    ASSERT_EQ(call(json({{"command", "save"}, {"Settings", {{"excludeFiltersArray", json::array({filter("*", "*secret*")})}}}}).dump()),
+              "Received");
+    UdpSender sender("127.0.0.9");
+    constexpr int kEvents = 300;
+    for (int i = 0; i < kEvents; ++i) {
+        sender.send(port, "<13>event " + std::to_string(i) + ", with a comma");
+        if (i % 100 == 0)
+            sender.send(port, "<13>a secret one");
+    }
+    const std::string contents = waitForLines(kEvents);
+    for (int i = 0; i < 500; ++i) {
+        {
+            std::lock_guard lock(mutex);
+            if (received.size() >= kEvents)
+                break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    connection->leaveEventLoop();
+    std::lock_guard lock(mutex);
+    ASSERT_EQ(received.size(), static_cast<std::size_t>(kEvents));
+    std::string rebuilt;
+    for (const auto& e : received) {
+        EXPECT_EQ(e.size(), 5u);
+        EXPECT_EQ(e.at("Type"), "Set");
+        rebuilt += brantwell::formatEventLine({e.at("Date"), e.at("Priority"), e.at("Host"), e.at("Message")});
+    }
+    EXPECT_EQ(rebuilt, contents) << "the signal carries exactly the stored lines, in order";
+}
+
+TEST(ChannelWithoutBus, DaemonKeepsStoringAndSaysSoOnce)
+{
+    TempDir dir;
+    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", ("unix:path=" + dir.file("no-bus")).c_str(), 1);
+    const std::uint16_t port = freeUdpPort();
+    DaemonProcess daemon(BRANTWELL_SRV_PATH, {"--data-dir", dir.path(), "--port", std::to_string(port)},
+                         dir.file("stderr.txt"));
+    ASSERT_TRUE(daemon.start());
+    ASSERT_TRUE(daemon.waitForPort(port));
+    UdpSender().send(port, "<14>stored without a bus");
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+    EXPECT_NE(readFile(dir.file(brantwell::eventLogFileName(std::time(nullptr)))).find(",stored without a bus\n"),
+              std::string::npos);
+    const std::string err = readFile(dir.file("stderr.txt"));
+    std::size_t count = 0;
+    for (auto pos = err.find("command channel down"); pos != std::string::npos; pos = err.find("command channel down", pos + 1))
+        ++count;
+    EXPECT_EQ(count, 1u) << err;
+    EXPECT_EQ(ctl("stats").exit, 1) << "a clear failure when the daemon cannot be reached";
+}
+
+TEST(ChannelPolicy, ProjectPolicyFileKeepsOthersOut)
+{
+    TestBus bus(BRANTWELL_POLICY_FILE);
+    ASSERT_TRUE(bus.ready());
+    TempDir dir;
+    ::chmod(dir.path().c_str(), 0755);
+    const std::uint16_t port = freeUdpPort();
+    DaemonProcess daemon(BRANTWELL_SRV_PATH, {"--data-dir", dir.path(), "--port", std::to_string(port)});
+    ASSERT_TRUE(daemon.start());
+    ASSERT_TRUE(daemon.waitForPort(port));
+    int rootExit = -1;
+    for (int i = 0; i < 300 && rootExit != 0; ++i) {
+        rootExit = ctl("stats").exit;
+        if (rootExit != 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(rootExit, 0) << "root owns the name and may call";
+    EXPECT_EQ(ctl("stats", "setpriv --reuid=65534 --regid=65534 --clear-groups").exit, 3);
+}
