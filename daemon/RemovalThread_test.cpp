@@ -65,7 +65,7 @@ protected:
             dictionary[std::string(kRemovalAgeKeys[row])] = value.first;
             dictionary[std::string(kRemovalUnitKeys[row])] = value.second;
         }
-        ASSERT_TRUE(settings.saveSettings({{"Settings", dictionary}}));
+        ASSERT_EQ(settings.saveSettings({{"Settings", dictionary}}), SettingsPipe::SaveResult::Saved);
     }
 
     std::string path(const std::string& name) const { return dir + "/" + name; }
