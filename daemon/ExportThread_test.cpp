@@ -20,7 +20,7 @@ using test::writeFile;
 
 class ExportThreadTest : public testing::Test {
 protected:
-    void save(const nlohmann::json& dictionary) { ASSERT_TRUE(settings.saveSettings({{"Settings", dictionary}})); }
+    void save(const nlohmann::json& dictionary) { ASSERT_EQ(settings.saveSettings({{"Settings", dictionary}}), SettingsPipe::SaveResult::Saved); }
 
     TempDir dir, out;
     SettingsPipe settings{dir.path()};
