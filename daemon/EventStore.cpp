@@ -95,7 +95,13 @@ int EventStore::openDayFile(const std::string& fileName)
     if (fd >= 0) {
         applyDataPermissions(fd, kDataFileMode);  // a new file of the day
     } else if (errno == EEXIST) {
-        fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);  // keeps its mode
+        fd = open(path.c_str(), O_RDWR | O_APPEND | O_CLOEXEC);  // keeps its mode
+        // A crash in the middle of a write can leave a last line without
+        // its LF; end it, so the next event is not glued onto it.
+        char last = '\n';
+        const off_t size = fd >= 0 ? lseek(fd, 0, SEEK_END) : 0;
+        if (size > 0 && pread(fd, &last, 1, size - 1) == 1 && last != '\n')
+            (void)!write(fd, "\n", 1);
     }
     if (fd < 0)
         return -1;

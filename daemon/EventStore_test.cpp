@@ -146,3 +146,15 @@ TEST(EventStore, ConcurrentRewritesLoseNoAppendedLine)
         ASSERT_NE(contents.find(",keep " + std::to_string(i) + "\n"), std::string::npos) << i;
     EXPECT_EQ(std::count(contents.begin(), contents.end(), '\n'), kBatches);
 }
+
+TEST(EventStore, EndsATornLastLineBeforeAppending)
+{
+    TempDir dir;
+    writeFile(dir.file("2026-12-08.log"), "1796770000,User.Notice,10.0.0.1,whole\n1796770001,User.No");
+    EventStore store(dir.path());
+    const std::vector<EventRecord> one = {event("next")};
+    store.append(kLastSecond, one);
+    EXPECT_EQ(readFile(dir.file("2026-12-08.log")),
+              "1796770000,User.Notice,10.0.0.1,whole\n1796770001,User.No\n"
+              "1796770799,User.Notice,10.0.0.1,next\n");
+}

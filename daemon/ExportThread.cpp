@@ -2,8 +2,12 @@
 
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 
 #include "DatabaseExport.h"
+#include "EventRecord.h"
+#include "EventStore.h"
+#include "SettingsKeys.h"
 #include "RoundWait.h"
 #include "SettingsPipe.h"
 #include "TextExport.h"
@@ -20,6 +24,19 @@ double systemNow()
 bool due(std::int64_t intervalMinutes, double last, double now)
 {
     return intervalMinutes > 0 && now - last >= static_cast<double>(intervalMinutes) * 60.0;
+}
+
+// A database file named like a file the daemon itself keeps in the data
+// directory would be written by two owners and wreck both.
+bool isStoreFile(const std::string& location, const std::string& storeDirectory)
+{
+    std::error_code ec;
+    const auto target = std::filesystem::weakly_canonical(location, ec);
+    const auto store = std::filesystem::weakly_canonical(storeDirectory, ec);
+    if (target.parent_path() != store)
+        return false;
+    const std::string name = target.filename().string();
+    return isEventLogFileName(name) || name.rfind(kSettingsFileName, 0) == 0;
 }
 
 } // namespace
@@ -69,6 +86,11 @@ bool ExportThread::exportDatabaseNow(const Settings& settings)
     const auto& location = settings.databaseLocationString;
     if (location.empty()) {
         databaseReport_.report("databaseInterval is set but databaseLocation is empty: no database export");
+        return false;
+    }
+    if (isStoreFile(location, store_.directory())) {
+        databaseReport_.report("database export location " + location
+                               + " is a file of the event store: no database export");
         return false;
     }
     const auto result = exportDatabase(store_, location);

@@ -84,6 +84,9 @@ TEST_F(ExportThreadTest, SaysOnceWhatIsWrongWithALocationAndGoesOn)
         {{{"textInterval", 1}, {"textLocation", out.file("missing/events.csv")}}, "cannot write the text export"},
         {{{"databaseInterval", 1}, {"databaseLocation", ""}}, "databaseLocation is empty"},
         {{{"databaseInterval", 1}, {"databaseLocation", out.file("missing/e.sqlite")}}, "cannot export to the database"},
+        // Files of the store itself are never taken over by the database.
+        {{{"databaseInterval", 1}, {"databaseLocation", dir.file("2026-03-09.log")}}, "is a file of the event store"},
+        {{{"databaseInterval", 1}, {"databaseLocation", dir.path() + "/./Brantwell.ini"}}, "is a file of the event store"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.said);
@@ -100,6 +103,7 @@ TEST_F(ExportThreadTest, SaysOnceWhatIsWrongWithALocationAndGoesOn)
         EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
     }
     EXPECT_FALSE(exists(out.file("events.log")));
+    EXPECT_FALSE(exists(dir.file("2026-03-09.log")));
 
     // Mended, the next round exports.
     save({{"textInterval", 1}, {"textLocation", out.file("events.csv")}, {"databaseInterval", 0}});

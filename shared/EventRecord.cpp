@@ -32,29 +32,33 @@ namespace {
 
 // One token in the manner of strtok: skip leading delimiters, then take up
 // to the next delimiter, which is consumed. Empty when only delimiters remain.
-std::string_view nextToken(std::string_view& rest, std::string_view delimiters)
+// A plain loop: every reader of the store runs through here once per line.
+template <typename IsDelimiter>
+std::string_view nextToken(std::string_view& rest, IsDelimiter isDelimiter)
 {
-    const auto start = rest.find_first_not_of(delimiters);
-    if (start == std::string_view::npos) {
-        rest = {};
-        return {};
-    }
-    rest.remove_prefix(start);
-    const auto end = rest.find_first_of(delimiters);
-    std::string_view token = rest.substr(0, end);
-    rest = end == std::string_view::npos ? std::string_view{} : rest.substr(end + 1);
+    std::size_t start = 0;
+    while (start < rest.size() && isDelimiter(rest[start]))
+        ++start;
+    std::size_t end = start;
+    while (end < rest.size() && !isDelimiter(rest[end]))
+        ++end;
+    const std::string_view token = rest.substr(start, end - start);
+    rest = end < rest.size() ? rest.substr(end + 1) : std::string_view{};
     return token;
 }
+
+constexpr bool isComma(char c) { return c == ','; }
+constexpr bool isLineEnd(char c) { return c == '\r' || c == '\n'; }
 
 } // namespace
 
 std::optional<EventRecord> splitEventLine(std::string_view line)
 {
     std::string_view rest = line;
-    const std::string_view date = nextToken(rest, ",");
-    const std::string_view priority = nextToken(rest, ",");
-    const std::string_view host = nextToken(rest, ",");
-    const std::string_view message = nextToken(rest, "\r\n");
+    const std::string_view date = nextToken(rest, isComma);
+    const std::string_view priority = nextToken(rest, isComma);
+    const std::string_view host = nextToken(rest, isComma);
+    const std::string_view message = nextToken(rest, isLineEnd);
     if (date.empty() || priority.empty() || host.empty() || message.empty())
         return std::nullopt;
     return EventRecord{std::string(date), std::string(priority), std::string(host),
