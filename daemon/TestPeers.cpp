@@ -68,12 +68,15 @@ bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds l
 
 std::string recorderScript(const std::string& out)
 {
+    // The signal masks are read first and by the shell itself: a shell
+    // blocks every signal for a moment around each fork, so a child such
+    // as grep could see that passing state instead of the inherited one.
     return "#!/bin/sh\n"
            "{\n"
+           "  while read -r line; do case \"$line\" in Sig[BI][lg][kn]:*) echo \"$line\";; esac; done < /proc/$$/status\n"
            "  echo \"argc=$#\"\n"
            "  for a in \"$@\"; do printf 'arg=[%s]\\n' \"$a\"; done\n"
            "  /usr/bin/tr '\\0' '\\n' < /proc/$$/environ | /usr/bin/sed 's/^/env=/'\n"
-           "  /usr/bin/grep -E '^Sig(Blk|Ign)' /proc/$$/status\n"
            "} > '" + out + ".tmp' && /usr/bin/mv '" + out + ".tmp' '" + out + "'\n";
 }
 
