@@ -1,5 +1,7 @@
 #include "FileUtil.h"
 
+#include "AtomicFileWriter.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -7,7 +9,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <random>
 
 namespace brantwell {
 
@@ -54,38 +55,11 @@ bool ensureDataDirectory(const std::string& dir)
     return true;
 }
 
-namespace {
-
-bool writeAll(int fd, std::string_view data)
-{
-    while (!data.empty()) {
-        const ssize_t n = write(fd, data.data(), data.size());
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
-} // namespace
-
 bool writeFileAtomically(const std::string& path, std::string_view contents, mode_t mode)
 {
-    static thread_local std::mt19937_64 random{std::random_device{}()};
-    const std::string temp = path + ".tmp" + std::to_string(random() % 1000000000);
-    const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return false;
-    applyDataPermissions(fd, mode);
-    const bool written = writeAll(fd, contents) && fsync(fd) == 0;
-    if (close(fd) != 0 || !written || rename(temp.c_str(), path.c_str()) != 0) {
-        unlink(temp.c_str());
-        return false;
-    }
-    return true;
+    AtomicFileWriter writer(path, mode);
+    writer.write(contents);
+    return writer.commit();
 }
 
 bool readWholeFile(const std::string& path, std::string& out)

@@ -20,10 +20,10 @@ void applyDataPermissions(int fd, mode_t mode);
 // group. Returns false when it does not exist afterwards.
 bool ensureDataDirectory(const std::string& dir);
 
-// Replaces `path` with `contents`: written to a temporary file beside it,
-// flushed with fsync, then renamed over it, so that a reader sees the old
-// file or the new one, never a part. Returns false and leaves the old file
-// when any step fails.
+// Replaces `path` with `contents` through an AtomicFileWriter: a reader sees
+// the old file or the new one, never a part. An existing file keeps its
+// mode; a new one gets `mode`. Returns false and leaves the old file when
+// any step fails.
 bool writeFileAtomically(const std::string& path, std::string_view contents,
                          mode_t mode = kDataFileMode);
 
