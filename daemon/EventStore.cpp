@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
@@ -118,8 +119,15 @@ std::size_t EventStore::append(double receptionTime, std::span<const EventRecord
     buffer_.clear();
     for (const auto& e : events)
         appendEventLine(buffer_, e);
-    const int fd = openDayFile(dayFileName(receptionTime));
-    return fd >= 0 && writeAll(fd, buffer_) ? events.size() : 0;
+    const std::string& name = dayFileName(receptionTime);
+    const int fd = openDayFile(name);
+    if (fd >= 0 && writeAll(fd, buffer_)) {
+        appendFailure_.clear();
+        return events.size();
+    }
+    // Events are being lost: say so, once a minute at most while it lasts.
+    appendFailure_.report("cannot append to " + joinPath(directory_, name) + ": " + std::strerror(errno));
+    return 0;
 }
 
 std::vector<std::string> EventStore::listFiles() const

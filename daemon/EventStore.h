@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "EventRecord.h"
+#include "FailureReport.h"
 
 namespace brantwell {
 
@@ -56,6 +57,7 @@ private:
     int dayFd_ = -1;           // GUARDED_BY(removalLock_)
     std::string dayFileName_;  // GUARDED_BY(removalLock_)
     std::string buffer_;       // GUARDED_BY(removalLock_)
+    FailureReport appendFailure_{std::chrono::minutes(1)};  // GUARDED_BY(removalLock_)
 };
 
 } // namespace brantwell

@@ -158,3 +158,18 @@ TEST(EventStore, EndsATornLastLineBeforeAppending)
               "1796770000,User.Notice,10.0.0.1,whole\n1796770001,User.No\n"
               "1796770799,User.Notice,10.0.0.1,next\n");
 }
+
+TEST(EventStore, SaysWhenEventsCannotBeWritten)
+{
+    TempDir dir;
+    const std::string blocked = dir.path() + "/not-a-directory";
+    writeFile(blocked, "a plain file where the store should be");
+    EventStore store(blocked);
+    const std::vector<EventRecord> one = {event("lost")};
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(store.append(kLastSecond, one), 0u);
+    EXPECT_EQ(store.append(kLastSecond, one), 0u);
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find("cannot append to " + blocked + "/2026-12-08.log"), std::string::npos) << said;
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << "a lasting failure is not repeated at once";
+}
