@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "CommandPool.h"
+#include "EmailThread.h"
 #include "EventThread.h"
 #include "FailureLog.h"
 #include "RecordTest.h"
@@ -69,8 +70,9 @@ void ActionDispatch::dispatch(const Settings& settings, const AcceptedEvent& eve
         if (!action.criteria.matches(criteria))
             continue;
         const bool run = !action.runCommand.empty();
+        const bool mail = !action.sendEmail.empty();
         const bool log = !action.setEvent.empty();
-        if (!run && !log)
+        if (!run && !mail && !log)
             continue;
         if (!values)
             values = PlaceholderValues{r.host, displayDate(settings.dateFormat, event.receptionTime), r.priority,
@@ -81,6 +83,15 @@ void ActionDispatch::dispatch(const Settings& settings, const AcceptedEvent& eve
             c->arguments = replaced(recordText(action.runCommand, "Arguments"), *values);
             c->environment = recordText(action.runCommand, "Environment");
             submit(std::move(c), "run command");
+        }
+        if (mail) {
+            auto c = std::make_unique<EmailThread>(context_.settings, context_.failures);
+            c->body = replacePlaceholders(settings.formatBody, *values);
+            c->subject = replacePlaceholders(settings.formatSubject, *values);
+            const auto it = action.sendEmail.find("Recipients");
+            if (it != action.sendEmail.end())
+                c->recipients = recipientsOf(*it);
+            submit(std::move(c), "mail");
         }
         if (log) {
             auto c = std::make_unique<EventThread>(context_.journal, context_.failures);

@@ -6,6 +6,7 @@
 #include "ActionRunner.h"
 #include "Settings.h"
 #include "SettingsPipe.h"
+#include "SmtpPeers.h"
 #include "TestPeers.h"
 
 namespace brantwell {
@@ -131,6 +132,65 @@ TEST_F(DispatchFixture, CountsAndReportsCommandsBeyondAFullQueue)
     EXPECT_GT(s.dropped, 0u);
     ASSERT_FALSE(failures.empty());
     EXPECT_NE(failures[0].find("too many actions at once: a run command was dropped"), std::string::npos);
+}
+
+TEST_F(DispatchFixture, MailsTheBodyTemplateWithEachValueOnItsLine)
+{
+    test::AiosmtpdServer smtpd(dir, test::AiosmtpdServer::Mode::Plain, nullptr);
+    ASSERT_NE(smtpd.port(), 0u);
+    const json actions = json::array({matchAll({{"sendEmail", {{"Recipients", {"ops@example.com"}}}}})});
+    // The server settings come from the settings owner when the mail starts.
+    ASSERT_TRUE(pipe.saveSettings({{"command", "save"},
+                                   {"Settings",
+                                    {{"actionsArray", actions},
+                                     {"actionsEmailServer", "127.0.0.1"},
+                                     {"actionsEmailPort", smtpd.port()},
+                                     {"actionsEmailSender", "brantwell@example.com"},
+                                     {"actionsEmailUsername", "u"},
+                                     {"actionsEmailPassword", "p"},
+                                     {"dateFormat", "yyyy-MM-dd HH:mm:ss"},
+                                     {"actionsFormatSubject", "$message"},
+                                     {"actionsFormatBody", std::string(kDefaultBody)}}}}));
+    runner.dispatcher().dispatch(*pipe.snapshot(), {"10.0.0.1", 1772874000, record});
+    ASSERT_TRUE(test::waitFor([&] { return smtpd.messages().size() == 1; }));
+    const auto msg = smtpd.messages()[0];
+    EXPECT_EQ(msg["rcpt_tos"], json::array({"ops@example.com"}));
+    const std::string data = msg["data"];
+    EXPECT_NE(data.find("\r\nSubject: disk full, $host\r\n"), std::string::npos) << data;
+    EXPECT_NE(data.find("\r\n\r\nDate: 2026-03-07 10:00:00\r\nPriority: Local7.Debug\r\nHost: 10.0.0.1\r\n"
+                        "Message: disk full, $host\r\n"),
+              std::string::npos)
+        << data;
+    EXPECT_NE(data.find("Content-Type: text/plain;"), std::string::npos);
+}
+
+TEST_F(DispatchFixture, SendsTheEmailCommandWithItsOwnValues)
+{
+    test::AiosmtpdServer smtpd(dir, test::AiosmtpdServer::Mode::Plain, nullptr);
+    ASSERT_NE(smtpd.port(), 0u);
+    ASSERT_TRUE(pipe.saveSettings({{"command", "save"},
+                                   {"Settings",
+                                    {{"actionsEmailServer", "127.0.0.1"},
+                                     {"actionsEmailPort", smtpd.port()},
+                                     {"actionsEmailSender", "brantwell@example.com"},
+                                     {"actionsEmailUsername", "u"},
+                                     {"actionsEmailPassword", "p"}}}}));
+    runner.sendEmail({{"command", "email"},
+                      {"Recipients", {"a@example.com", "b@example.com"}},
+                      {"Subject", "Test"},
+                      {"Body", "<b>hello</b>"},
+                      {"Html", true}});
+    // Without recipients the mail fails at once, and says so.
+    runner.sendEmail({{"command", "email"}, {"Subject", "nobody"}});
+    ASSERT_TRUE(test::waitFor([&] { return smtpd.messages().size() == 1 && failures.size() == 1; }));
+    const auto msg = smtpd.messages()[0];
+    EXPECT_EQ(msg["rcpt_tos"], json::array({"a@example.com", "b@example.com"}));
+    const std::string data = msg["data"];
+    EXPECT_NE(data.find("\r\nTo: <a@example.com>,<b@example.com>\r\nSubject: Test\r\n"), std::string::npos) << data;
+    EXPECT_NE(data.find("Content-Type: text/html; charset=\"US-ASCII\"\r\n"), std::string::npos) << data;
+    EXPECT_NE(data.find("\r\n\r\n<b>hello</b>\r\n"), std::string::npos) << data;
+    EXPECT_NE(failures[0].find("e-mail to (no recipients) via 127.0.0.1:"), std::string::npos) << failures[0];
+    EXPECT_NE(failures[0].find("not sent: no recipients"), std::string::npos) << failures[0];
 }
 
 } // namespace

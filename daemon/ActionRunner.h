@@ -27,6 +27,12 @@ public:
     ActionRunner(SettingsPipe& settings, ActionRunnerOptions options = {});
 
     ActionDispatcher& dispatcher() { return dispatch_; }
+
+    // The "email" command: queues one message from its "Recipients",
+    // "Subject", "Body" and "Html" values (absent ones read as empty or
+    // false); it is sent with the server settings in force when it starts.
+    void sendEmail(const nlohmann::json& command);
+
     CommandPoolStatistics statistics() const { return pool_.statistics(); }
     FailureLog& failures() { return failures_; }
 

@@ -1,0 +1,72 @@
+// Mail servers for the e-mail tests, all on 127.0.0.1: aiosmtpd run by
+// /usr/bin/python3 (plain, STARTTLS or implicit TLS, with AUTH), and a
+// small scripted server that records every line of the dialogue.
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <set>
+#include <string>
+#include <sys/types.h>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "TestPeers.h"
+
+namespace brantwell::test {
+
+// A self-signed certificate for "localhost" made with `openssl req`.
+struct TestCertificate {
+    std::string certFile;
+    std::string keyFile;
+    explicit TestCertificate(const TempDir& dir);
+};
+
+class AiosmtpdServer {
+public:
+    enum class Mode { Plain, StartTls, ImplicitTls };
+    // `exclude`: an AUTH mechanism the server does not offer ("" for none).
+    AiosmtpdServer(const TempDir& dir, Mode mode, const TestCertificate* cert, const std::string& exclude = "");
+    ~AiosmtpdServer();
+    unsigned port() const { return port_; }
+    // The messages received so far: mail_from, rcpt_tos, data, auth.
+    std::vector<nlohmann::json> messages() const;
+
+private:
+    pid_t pid_ = -1;
+    unsigned port_ = 0;
+    std::string out_;
+};
+
+class ScriptedSmtpServer {
+public:
+    std::string greeting = "220 scripted ESMTP";  // empty: stay silent
+    std::string ehloReply = "250-scripted\r\n250 8BITMIME";
+    std::set<std::string> refusedRecipients;
+    std::string finalReply = "250 queued";
+
+    ScriptedSmtpServer();
+    ~ScriptedSmtpServer();
+    void start();  // after the fields are set
+    unsigned port() const { return port_; }
+    // Every line the client sent, CR LF removed; the message text as one
+    // entry of its own, un-stuffed, without the final "." line.
+    std::vector<std::string> lines() const;
+    std::string data() const;
+
+private:
+    void serve();
+    std::string replyTo(const std::string& line, int& authStep);
+
+    int listenFd_ = -1;
+    unsigned port_ = 0;
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+    mutable std::mutex mutex_;
+    std::vector<std::string> lines_;
+    std::string data_;
+};
+
+} // namespace brantwell::test
