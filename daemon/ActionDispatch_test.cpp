@@ -140,7 +140,7 @@ TEST_F(DispatchFixture, MailsTheBodyTemplateWithEachValueOnItsLine)
     ASSERT_NE(smtpd.port(), 0u);
     const json actions = json::array({matchAll({{"sendEmail", {{"Recipients", {"ops@example.com"}}}}})});
     // The server settings come from the settings owner when the mail starts.
-    ASSERT_TRUE(pipe.saveSettings({{"command", "save"},
+    ASSERT_EQ(SettingsPipe::SaveResult::Saved, pipe.saveSettings({{"command", "save"},
                                    {"Settings",
                                     {{"actionsArray", actions},
                                      {"actionsEmailServer", "127.0.0.1"},
@@ -168,7 +168,7 @@ TEST_F(DispatchFixture, SendsTheEmailCommandWithItsOwnValues)
 {
     test::AiosmtpdServer smtpd(dir, test::AiosmtpdServer::Mode::Plain, nullptr);
     ASSERT_NE(smtpd.port(), 0u);
-    ASSERT_TRUE(pipe.saveSettings({{"command", "save"},
+    ASSERT_EQ(SettingsPipe::SaveResult::Saved, pipe.saveSettings({{"command", "save"},
                                    {"Settings",
                                     {{"actionsEmailServer", "127.0.0.1"},
                                      {"actionsEmailPort", smtpd.port()},

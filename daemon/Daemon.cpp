@@ -88,10 +88,10 @@ void Daemon::saveSettings(const nlohmann::json& command)
         throw std::runtime_error("the settings apply, but the settings file could not be written");
 }
 
-void Daemon::sendEmail(const nlohmann::json&)
+void Daemon::sendEmail(const nlohmann::json& command)
 {
-    // E-mail is sent by the action workers; until they exist the command is
-    // accepted and does nothing.
+    // Queued on the action workers; returns before the SMTP dialogue starts.
+    actions_.sendEmail(command);
 }
 
 void Daemon::updateEvents(const nlohmann::json& command)

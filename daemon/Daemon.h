@@ -51,9 +51,6 @@ public:
     void updateEvents(const nlohmann::json& command);
     std::map<std::string, std::uint64_t> statistics() const;
 
-    // The "email" command: starts one message and returns at once.
-    void sendEmail(const nlohmann::json& command) { actions_.sendEmail(command); }
-
 private:
     void receiveLoop(std::stop_token stop);
 
