@@ -1,0 +1,29 @@
+// The command dictionaries the application sends to the daemon, as JSON
+// object text.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json_fwd.hpp>
+
+#include "EventListModel.h"
+
+namespace brantwell {
+
+// A D-Bus message is limited in size (the bus refuses larger ones), so a
+// long deletion travels as several "update" commands. Each key goes whole
+// into one command, so the daemon deletes exactly what one command would.
+inline constexpr std::size_t kMaxUpdateCommandBytes = 1 << 20;
+
+// One or more {"command": "update", "Events": {line: count}} texts, each at
+// most `maxBytes` long unless a single line is longer. Empty counts still
+// give one command, with an empty "Events" dictionary.
+std::vector<std::string> updateCommands(const DeletionCounts& counts,
+                                        std::size_t maxBytes = kMaxUpdateCommandBytes);
+
+// {"command": "save", "Settings": settings}.
+std::string saveCommand(const nlohmann::json& settings);
+
+} // namespace brantwell

@@ -1,0 +1,60 @@
+// The event list page: every known event, newest first, with its severity
+// image. Delete (in the list and the daemon's files), export, the test
+// message, the details window, and the links to the options and actions
+// editors.
+#pragma once
+
+#include <cstdint>
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <QTimer>
+#include <QWidget>
+
+#include "DaemonLink.h"
+#include "EventFilterProxy.h"
+#include "EventListModel.h"
+
+namespace brantwell {
+
+class ScanView final : public QWidget {
+    Q_OBJECT
+public:
+    ScanView(EventListModel* events, DaemonLink* link, std::uint16_t syslogPort,
+             QWidget* parent = nullptr);
+
+    // The Delete and Export buttons: ask, then act on the chosen rows.
+    void deleteEvents();
+    void exportEvents();
+    void testSyslog();
+    void doubleClickTable();
+
+    // What the buttons do once the user has chosen: the selected rows, or
+    // with `all` every row the list shows, in display order.
+    DeletionCounts deleteChosen(bool all);
+    bool exportChosen(const QString& fileName, bool all);
+
+    QTableView* tableView() const { return tableView_; }
+    EventFilterProxy* proxy() const { return proxy_; }
+
+Q_SIGNALS:
+    void syslogOptions();
+    void syslogActions();
+
+private:
+    QList<int> chosenRows(bool all) const;  // proxy rows, display order
+    // The "No events selected" alert; true when its check box was ticked.
+    bool askForAll(const QString& checkBoxTitle);
+
+    EventListModel* events_;
+    DaemonLink* link_;
+    std::uint16_t syslogPort_;
+    EventFilterProxy* proxy_ = nullptr;
+    QTableView* tableView_ = nullptr;
+    QLineEdit* searchField_ = nullptr;
+    QTimer searchDelay_;
+};
+
+} // namespace brantwell

@@ -1,0 +1,107 @@
+#include "PrivateBus.h"
+
+#include <QDBusArgument>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QFile>
+
+namespace brantwell::testkit {
+
+PrivateBus::PrivateBus()
+{
+    const QString config = dir_.filePath(QStringLiteral("bus.conf"));
+    QFile file(config);
+    if (!file.open(QIODevice::WriteOnly))
+        return;
+    file.write(QStringLiteral(
+                   "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+                   " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+                   "<busconfig>\n"
+                   "  <type>session</type>\n"
+                   "  <listen>unix:dir=%1</listen>\n"
+                   "  <auth>EXTERNAL</auth>\n"
+                   "  <policy context=\"default\">\n"
+                   "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
+                   "    <allow eavesdrop=\"true\"/>\n"
+                   "    <allow own=\"*\"/>\n"
+                   "  </policy>\n"
+                   "</busconfig>\n")
+                   .arg(dir_.path())
+                   .toUtf8());
+    file.close();
+    process_.start(QStringLiteral("dbus-daemon"),
+                   {QStringLiteral("--config-file=") + config, QStringLiteral("--print-address"),
+                    QStringLiteral("--nofork")});
+    if (!process_.waitForStarted(5000))
+        return;
+    while (!process_.canReadLine() && process_.waitForReadyRead(5000)) {
+    }
+    address_ = QString::fromUtf8(process_.readLine()).trimmed();
+}
+
+PrivateBus::~PrivateBus()
+{
+    if (process_.state() != QProcess::NotRunning) {
+        process_.terminate();
+        if (!process_.waitForFinished(3000))
+            process_.kill();
+        process_.waitForFinished(1000);
+    }
+}
+
+QDBusConnection PrivateBus::connect(const QString& name) const
+{
+    return QDBusConnection::connectToBus(address_, name);
+}
+
+BusPeer::BusPeer(QDBusConnection connection) : connection_(std::move(connection))
+{
+    registerAnnouncementTypes();
+    ok_ = connection_.isConnected()
+          && connection_.registerObject(QString::fromLatin1(kDaemonPath), this,
+                                        QDBusConnection::ExportAllSlots)
+          && connection_.registerService(QString::fromLatin1(kDaemonService));
+}
+
+BusPeer::~BusPeer()
+{
+    connection_.unregisterService(QString::fromLatin1(kDaemonService));
+    connection_.unregisterObject(QString::fromLatin1(kDaemonPath));
+}
+
+QString BusPeer::setCommand(const QString& command, const QDBusMessage& message)
+{
+    if (refuse) {
+        message.setDelayedReply(true);
+        connection_.send(message.createErrorReply(QDBusError::AccessDenied,
+                                                  QStringLiteral("not in group brantwell")));
+        return {};
+    }
+    commands.push_back(command);
+    Q_EMIT commandReceived(command);
+    return QStringLiteral("Received");
+}
+
+bool BusPeer::announce(const std::vector<Announcement>& events)
+{
+    QList<QMap<QString, QString>> list;
+    for (const auto& e : events) {
+        QMap<QString, QString> m;
+        m[QStringLiteral("Type")] =
+            e.type == Announcement::Type::Set ? QStringLiteral("Set") : QStringLiteral("Remove");
+        m[QStringLiteral("Date")] = QString::fromStdString(e.record.date);
+        m[QStringLiteral("Priority")] = QString::fromStdString(e.record.priority);
+        m[QStringLiteral("Host")] = QString::fromStdString(e.record.host);
+        m[QStringLiteral("Message")] = QString::fromStdString(e.record.message);
+        list.push_back(m);
+    }
+    QDBusMessage signal = QDBusMessage::createSignal(QString::fromLatin1(kDaemonPath),
+                                                     QString::fromLatin1(kDaemonInterface),
+                                                     QStringLiteral("Brantwell"));
+    QDBusArgument arg;
+    arg << list;
+    signal << QVariant::fromValue(arg);
+    return connection_.send(signal);
+}
+
+} // namespace brantwell::testkit

@@ -1,0 +1,25 @@
+// A scratch data directory with event log files and a settings file.
+#pragma once
+
+#include <string>
+
+#include <QTemporaryDir>
+
+#include <nlohmann/json.hpp>
+
+namespace brantwell::testkit {
+
+class StoreDir {
+public:
+    StoreDir();
+    std::string path() const { return dir_.path().toStdString(); }
+    // Writes `content` as the file `name` of the directory.
+    void write(const std::string& name, const std::string& content) const;
+    void writeSettings(const nlohmann::json& settings) const;
+    std::string read(const std::string& name) const;  // empty when missing
+
+private:
+    QTemporaryDir dir_;
+};
+
+} // namespace brantwell::testkit
