@@ -14,7 +14,9 @@ void EventFilterProxy::setSearchText(const QString& text)
     if (needle == needle_)
         return;
     needle_ = needle;
-    invalidateFilter();
+    // One rebuild of the mapping: filtering in place would take the rows
+    // out range by range, which is quadratic on a million rows.
+    invalidate();
 }
 
 bool EventFilterProxy::filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const

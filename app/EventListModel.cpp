@@ -314,6 +314,22 @@ bool EventListModel::rowContains(int row, std::string_view lowerNeedle) const
            || containsFolded(r.message, lowerNeedle);
 }
 
+const std::vector<std::uint32_t>& EventListModel::ranks(const TextPool& pool,
+                                                        std::vector<std::uint32_t>& cache) const
+{
+    if (cache.size() == pool.size())
+        return cache;
+    std::vector<std::uint32_t> order(pool.size());
+    for (std::uint32_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::sort(order.begin(), order.end(),
+              [&pool](std::uint32_t x, std::uint32_t y) { return pool.text(x) < pool.text(y); });
+    cache.assign(pool.size(), 0);
+    for (std::uint32_t rank = 0; rank < order.size(); ++rank)
+        cache[order[rank]] = rank;
+    return cache;
+}
+
 bool EventListModel::lessThan(int column, int left, int right) const
 {
     const Row& a = at(left);
@@ -334,8 +350,14 @@ bool EventListModel::lessThan(int column, int left, int right) const
             return a.date < b.date;
         }
         return a.seconds < b.seconds;
-    case PriorityColumn: return priorities_.text(a.priority) < priorities_.text(b.priority);
-    case HostColumn: return hosts_.text(a.host) < hosts_.text(b.host);
+    case PriorityColumn: {
+        const auto& rank = ranks(priorities_, priorityRanks_);
+        return rank[a.priority] < rank[b.priority];
+    }
+    case HostColumn: {
+        const auto& rank = ranks(hosts_, hostRanks_);
+        return rank[a.host] < rank[b.host];
+    }
     case MessageColumn: return a.message < b.message;
     default: return false;
     }

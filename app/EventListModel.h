@@ -90,7 +90,13 @@ private:
     // REQUIRES: `indexes` ascending and unique storage indexes.
     void eraseStorage(const std::vector<std::size_t>& indexes);
 
+    // Sort rank of each interned text, rebuilt when the pool has grown, so
+    // sorting compares two integers instead of two texts.
+    const std::vector<std::uint32_t>& ranks(const TextPool& pool, std::vector<std::uint32_t>& cache) const;
+
     std::deque<Row> rows_;
+    mutable std::vector<std::uint32_t> priorityRanks_;
+    mutable std::vector<std::uint32_t> hostRanks_;
     TextPool priorities_;
     std::vector<std::uint8_t> priorityRows_;  // severity row per interned priority
     TextPool hosts_;

@@ -49,7 +49,7 @@ WindowController::WindowController(StartOptions options, QDBusConnection bus, QW
     if (!link_->subscribe())
         statusBar()->showMessage(
             QStringLiteral("Not listening to BrantwellSrv: the system bus is not available."));
-    showPage(HomePage);
+    pages_->setCurrentIndex(HomePage);
 }
 
 void WindowController::initializeLog()

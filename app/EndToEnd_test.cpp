@@ -1,0 +1,179 @@
+// The application with the real BrantwellSrv on a private bus, a scratch
+// data directory and a free UDP port: a datagram reaches the list, a
+// deletion reaches the files, an aged-out event leaves the list, and a new
+// start of the application lists what the files hold.
+#include <QtTest>
+
+#include <QDBusConnectionInterface>
+#include <QProcess>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "EventLogReader.h"
+#include "PrivateBus.h"
+#include "ScanView.h"
+#include "SeverityImages.h"
+#include "StoreDir.h"
+#include "WindowController.h"
+
+using namespace brantwell;
+
+namespace {
+
+std::uint16_t freeUdpPort()
+{
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
+void sendDatagram(std::uint16_t port, const QByteArray& bytes)
+{
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::sendto(fd, bytes.constData(), static_cast<size_t>(bytes.size()), 0,
+             reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    ::close(fd);
+}
+
+std::string allFiles(const testkit::StoreDir& store)
+{
+    std::string text;
+    for (const auto& name : eventLogFiles(store.path()))
+        text += store.read(name);
+    return text;
+}
+
+} // namespace
+
+class EndToEndTest : public QObject {
+    Q_OBJECT
+private:
+    std::unique_ptr<testkit::PrivateBus> bus_;
+    std::unique_ptr<testkit::StoreDir> store_;
+    QProcess daemon_;
+    std::uint16_t port_ = 0;
+    int n_ = 0;
+
+    QDBusConnection connection()
+    {
+        return bus_->connect(QStringLiteral("e2e%1").arg(++n_));
+    }
+
+    // Why the daemon binary cannot take part; empty when it can.
+    static QString daemonMissing()
+    {
+        const QString binary = qEnvironmentVariable("BRANTWELL_DAEMON");
+        if (binary.isEmpty() || !QFile::exists(binary))
+            return QStringLiteral("BrantwellSrv was not built");
+        // A daemon built without its D-Bus channel cannot take part yet.
+        QFile file(binary);
+        if (!file.open(QIODevice::ReadOnly) || !file.readAll().contains(kDaemonInterface))
+            return QStringLiteral("this BrantwellSrv has no D-Bus command channel");
+        return {};
+    }
+
+    // Starts the daemon and waits until it owns its name on the bus.
+    void startDaemon()
+    {
+        const QString binary = qEnvironmentVariable("BRANTWELL_DAEMON");
+        port_ = freeUdpPort();
+        auto env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), bus_->address());
+        daemon_.setProcessEnvironment(env);
+        daemon_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        daemon_.start(binary, {QStringLiteral("--data-dir"), QString::fromStdString(store_->path()),
+                               QStringLiteral("--port"), QString::number(port_)});
+        QVERIFY(daemon_.waitForStarted(5000));
+        auto watcher = connection();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            watcher.interface()->isServiceRegistered(QString::fromLatin1(kDaemonService)).value(), 10000);
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        bus_ = std::make_unique<testkit::PrivateBus>();
+        QVERIFY(!bus_->address().isEmpty());
+        store_ = std::make_unique<testkit::StoreDir>();
+    }
+    void cleanup()
+    {
+        if (daemon_.state() != QProcess::NotRunning) {
+            daemon_.terminate();
+            if (!daemon_.waitForFinished(5000))
+                daemon_.kill();
+            daemon_.waitForFinished(2000);
+        }
+        bus_.reset();
+        store_.reset();
+    }
+
+    void listsADatagramAndDeletesItFromTheFiles()
+    {
+        if (const QString why = daemonMissing(); !why.isEmpty())
+            QSKIP(qPrintable(why));
+        startDaemon();
+        if (QTest::currentTestFailed())
+            return;
+        WindowController window({store_->path(), port_}, connection());
+        window.show();
+        window.Scan();
+        auto* list = window.scanView()->tableView()->model();
+
+        sendDatagram(port_, "<11>disk failure, sector 7");  // User.Error
+        QTRY_COMPARE_WITH_TIMEOUT(list->rowCount(), 1, 10000);
+        const EventRecord listed = window.events()->record(0);
+        QCOMPARE(QString::fromStdString(listed.priority), QStringLiteral("User.Error"));
+        QCOMPARE(QString::fromStdString(listed.host), QStringLiteral("127.0.0.1"));
+        QCOMPARE(QString::fromStdString(listed.message), QStringLiteral("disk failure, sector 7"));
+        // User.Error is in the Error row, display class 1 by default.
+        QCOMPARE(window.events()->displayClassOf(0), 1);
+        QVERIFY(!list->data(list->index(0, EventListModel::ImageColumn), Qt::DecorationRole).isNull());
+        QTRY_VERIFY_WITH_TIMEOUT(allFiles(*store_).find(formatEventLine(listed)) != std::string::npos, 5000);
+
+        window.scanView()->tableView()->selectRow(0);
+        QSignalSpy replied(window.link(), &DaemonLink::replied);
+        window.scanView()->deleteChosen(false);
+        QVERIFY(replied.wait(10000));
+        QCOMPARE(list->rowCount(), 0);
+        QVERIFY(allFiles(*store_).find(formatEventLine(listed)) == std::string::npos);
+    }
+
+    void listsWhatTheFilesHoldNewestFirstAtTheNextStart()
+    {
+        if (const QString why = daemonMissing(); !why.isEmpty())
+            QSKIP(qPrintable(why));
+        startDaemon();
+        if (QTest::currentTestFailed())
+            return;
+        {
+            WindowController window({store_->path(), port_}, connection());
+            window.show();
+            for (int i = 0; i < 3; ++i) {
+                sendDatagram(port_, QByteArray("<13>message ") + QByteArray::number(i));
+                QTRY_COMPARE_WITH_TIMEOUT(window.events()->rowCount(), i + 1, 10000);
+            }
+        }
+        WindowController again({store_->path(), port_}, connection());
+        QCOMPARE(again.events()->rowCount(), 3);
+        for (int row = 0; row < 3; ++row)
+            QCOMPARE(QString::fromStdString(again.events()->record(row).message),
+                     QStringLiteral("message %1").arg(2 - row));
+    }
+};
+
+QTEST_MAIN(EndToEndTest)
+#include "EndToEnd_test.moc"
