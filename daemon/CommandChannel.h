@@ -11,12 +11,12 @@
 
 #include <atomic>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <map>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <nlohmann/json_fwd.hpp>
 
@@ -50,6 +50,11 @@ public:
     static constexpr std::size_t kQueueLimit = 32768;  // events waiting for the bus
     static constexpr std::size_t kEventsPerSignal = 512;
 
+    struct Pending {
+        EventType type = EventType::Set;
+        EventRecord event;
+    };
+
     explicit CommandChannel(CommandHandlers handlers);
     ~CommandChannel() override;
 
@@ -66,11 +71,19 @@ public:
 private:
     void run(std::stop_token stop);
     void serve(std::stop_token stop);  // one connection's life
+    // Moves up to kEventsPerSignal queued events into `out` (its slots
+    // trade buffers with the ring's); returns how many.
+    std::size_t takeQueued(std::vector<Pending>& out);
 
     CommandHandlers handlers_;
     int wakeFd_ = -1;
+    // The announcements waiting for the bus: a ring of kQueueLimit slots
+    // whose texts keep their buffers, so that queueing an event copies bytes
+    // but allocates nothing once the ring is warm.
     std::mutex queueMutex_;
-    std::deque<std::pair<EventType, EventRecord>> queue_;  // GUARDED_BY(queueMutex_)
+    std::vector<Pending> ring_;        // GUARDED_BY(queueMutex_)
+    std::size_t head_ = 0;          // GUARDED_BY(queueMutex_): the oldest slot
+    std::size_t queued_ = 0;        // GUARDED_BY(queueMutex_)
     std::atomic<std::uint64_t> signalled_{0};
     std::atomic<std::uint64_t> dropped_{0};
     std::atomic<bool> connected_{false};

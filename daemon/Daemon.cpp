@@ -22,7 +22,8 @@ Daemon::Daemon(DaemonOptions options)
                                [this](const nlohmann::json& c) { updateEvents(c); },
                                [this] { return statistics(); }}),
       actions_(settings_, {options_.journalSocket}), receiver_(settings_, store_, &channel_, &actions_.dispatcher()),
-      removal_(settings_, store_, &channel_), export_(settings_, store_)
+      removal_(settings_, store_, &channel_), export_(settings_, store_),
+      dropReporter_([this] { return statistics(); })
 {
 }
 
@@ -46,6 +47,7 @@ bool Daemon::start()
     exportThread_ = std::jthread([this](std::stop_token stop) { export_.run(stop); });
     removalThread_ = std::jthread([this](std::stop_token stop) { removal_.run(stop); });
     receiverThread_ = std::jthread([this](std::stop_token stop) { receiveLoop(stop); });
+    dropReporter_.start();
     return true;
 }
 
@@ -102,12 +104,20 @@ void Daemon::updateEvents(const nlohmann::json& command)
 std::map<std::string, std::uint64_t> Daemon::statistics() const
 {
     const auto& s = receiver_.statistics();
+    const std::uint64_t unstored = s.unstored.load(), signalDropped = channel_.droppedEvents(),
+                        actionsDropped = actions_.statistics().dropped;
     return {{"datagramsReceived", s.received.load()},
             {"datagramsEmpty", s.empty.load()},
             {"datagramsFiltered", s.filtered.load()},
             {"eventsStored", s.stored.load()},
-            {"eventsUnstored", s.unstored.load()},
-            {"kernelDropped", s.kernelDropped.load()}};
+            {"eventsUnstored", unstored},
+            {"kernelDropped", s.kernelDropped.load()},
+            {"signalledEvents", channel_.signalledEvents()},
+            {"signalDroppedEvents", signalDropped},
+            {"actionsDropped", actionsDropped},
+            // Received but not carried through everywhere: not stored, not
+            // announced, or an action of it not started.
+            {"eventsDropped", unstored + signalDropped + actionsDropped}};
 }
 
 } // namespace brantwell

@@ -10,6 +10,7 @@
 #include <nlohmann/json_fwd.hpp>
 
 #include "CommandChannel.h"
+#include "DropReport.h"
 #include "ActionRunner.h"
 #include "EventStore.h"
 #include "ExportThread.h"
@@ -65,6 +66,7 @@ private:
     std::jthread receiverThread_;
     std::jthread removalThread_;  // declared after what they use: stopped first
     std::jthread exportThread_;
+    DropReporter dropReporter_;  // last: it reads the counters of all the above
 };
 
 } // namespace brantwell

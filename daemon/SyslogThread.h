@@ -26,7 +26,7 @@ struct ReceiverStatistics {
     std::atomic<std::uint64_t> filtered{0};   // rejected by the filters
     std::atomic<std::uint64_t> stored{0};     // lines written
     std::atomic<std::uint64_t> unstored{0};   // accepted but the write failed
-    std::atomic<std::uint64_t> kernelDropped{0};  // the socket's overflow counter
+    std::atomic<std::uint64_t> kernelDropped{0};  // dropped by the kernel: the socket's receive queue was full
 };
 
 class SyslogThread {
@@ -52,6 +52,7 @@ public:
 private:
     struct Batch;
     void handleBatch(Batch& batch, int count);
+    void readKernelDrops();
 
     SettingsPipe& settings_;
     EventStore& store_;
@@ -60,6 +61,7 @@ private:
     Clock clock_;
     int fd_ = -1;
     int wakeFd_ = -1;  // eventfd that ends a wait for datagrams at stop
+    bool dropsStale_ = false;  // datagrams came since the kernel's drop count was read
     ReceiverStatistics statistics_;
 };
 
