@@ -26,14 +26,10 @@ void parseDatagram(std::string_view bytes, ParsedDatagram& out)
     std::uint32_t pri = 0;
     const char* p = bytes.data();
     const char* const end = p + bytes.size();
-    while (p < end) {
+    // Up to the PRI: "<" is special.
+    while (p < end && !priTaken) {
         const auto c = static_cast<unsigned char>(*p);
-        if (c >= 0x20 && c <= 0x7E && (c != '<' || priTaken)) {
-            *at++ = static_cast<char>(c);
-            ++p;
-            continue;
-        }
-        if (c == '<') {  // the first "<": the PRI
+        if (c == '<') {
             priTaken = true;
             ++p;
             while (p < end && *p >= '0' && *p <= '9') {
@@ -44,11 +40,21 @@ void parseDatagram(std::string_view bytes, ParsedDatagram& out)
             // non-digit after "<" when there are no digits.
             if (p < end)
                 ++p;
-            continue;
+            break;
         }
-        if (c == '\n')
+        if (c >= 0x20 && c <= 0x7E)
+            *at++ = static_cast<char>(c);
+        else if (c == '\n')
             *at++ = ' ';
-        ++p;  // any other byte is dropped
+        ++p;
+    }
+    // The rest, without branches: printable bytes are kept, LF becomes a
+    // space, everything else is written and not counted.
+    for (; p < end; ++p) {
+        const auto c = static_cast<unsigned char>(*p);
+        const bool lf = c == '\n';
+        *at = lf ? ' ' : static_cast<char>(c);
+        at += (static_cast<unsigned char>(c - 0x20) <= 0x5E) | lf;
     }
     text.resize(static_cast<std::size_t>(at - begin));
     out.empty = text.empty();
