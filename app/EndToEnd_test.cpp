@@ -152,6 +152,29 @@ private Q_SLOTS:
         QVERIFY(allFiles(*store_).find(formatEventLine(listed)) == std::string::npos);
     }
 
+    void takesOutTheRowOfAnEventRemovedByAge()
+    {
+        if (const QString why = daemonMissing(); !why.isEmpty())
+            QSKIP(qPrintable(why));
+        // Notices older than one minute go; the daemon's first removal
+        // pass runs as it starts.
+        store_->writeSettings({{"removalNotice", 1}, {"removalNoticeUnits", 0}});
+        const long long hourAgo = QDateTime::currentSecsSinceEpoch() - 3600;
+        const EventRecord old{std::to_string(hourAgo), "User.Notice", "10.0.0.5", "stale, old"};
+        const EventRecord fresh{std::to_string(hourAgo), "User.Error", "10.0.0.5", "kept"};
+        store_->write(eventLogFileName(hourAgo), formatEventLine(old) + formatEventLine(fresh));
+        WindowController window({store_->path(), 0}, connection());
+        window.show();
+        window.Scan();
+        QCOMPARE(window.events()->rowCount(), 2);
+        startDaemon();
+        if (QTest::currentTestFailed())
+            return;
+        QTRY_COMPARE_WITH_TIMEOUT(window.events()->rowCount(), 1, 10000);
+        QCOMPARE(QString::fromStdString(window.events()->record(0).message), QStringLiteral("kept"));
+        QVERIFY(allFiles(*store_).find(formatEventLine(old)) == std::string::npos);
+    }
+
     void listsWhatTheFilesHoldNewestFirstAtTheNextStart()
     {
         if (const QString why = daemonMissing(); !why.isEmpty())
