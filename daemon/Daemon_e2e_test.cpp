@@ -25,6 +25,8 @@ struct RunningDaemon {
     explicit RunningDaemon(const std::string& dataDir)
         : process(BRANTWELL_SRV_PATH, {"--data-dir", dataDir, "--port", std::to_string(port)})
     {
+        // These tests need no bus; they must never reach the machine's own.
+        ::setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/brantwell-test-no-bus", 1);
         EXPECT_TRUE(process.start());
         EXPECT_TRUE(process.waitForPort(port));
     }
