@@ -230,10 +230,13 @@ TEST_F(RemovalThreadTest, KeepsEveryLineAReceiverAppendsDuringThePasses)
 
     constexpr int kBatches = 3000, kPerBatch = 4;
     std::atomic<bool> appending{true};
+    std::atomic<std::size_t> rounds{0};
     std::string expectedFresh;
     std::size_t oldAppended = 0;
     std::jthread receiver([&] {
-        for (int b = 0; b < kBatches; ++b) {
+        // At least kBatches, and on until several passes have overlapped
+        // the appends, however the two threads are scheduled.
+        for (int b = 0; (b < kBatches || rounds < 3) && b < 100 * kBatches; ++b) {
             std::vector<EventRecord> batch;
             for (int i = 0; i < kPerBatch; ++i) {
                 const bool old = i == 0;
@@ -250,7 +253,7 @@ TEST_F(RemovalThreadTest, KeepsEveryLineAReceiverAppendsDuringThePasses)
         }
         appending = false;
     });
-    std::size_t removed = 0, rounds = 0;
+    std::size_t removed = 0;
     while (appending) {
         removed += removal.runRound(kNow).removed;
         ++rounds;

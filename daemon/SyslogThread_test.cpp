@@ -74,10 +74,13 @@ struct Receiver {
         runner = std::jthread([this](std::stop_token stop) { thread.run(stop); });
     }
     std::uint16_t port() const { return thread.boundPort(); }
-    bool waitForReceived(std::uint64_t n)
+    // Waits until `n` datagrams have been handled to the end: stored,
+    // filtered out or dropped as empty.
+    bool waitForHandled(std::uint64_t n)
     {
-        for (int i = 0; i < 500; ++i) {
-            if (thread.statistics().received.load() >= n)
+        for (int i = 0; i < 1000; ++i) {
+            const auto& s = thread.statistics();
+            if (s.stored.load() + s.unstored.load() + s.filtered.load() + s.empty.load() >= n)
                 return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
@@ -99,8 +102,8 @@ TEST(SyslogThread, StoresAnnouncesAndDispatchesInThatOrder)
     UdpSender from5("127.0.0.5");
     ASSERT_TRUE(from5.send(r.port(), "<34>Oct 11 22:14:15 mymachine su: 'su root' failed, twice"));
     ASSERT_TRUE(from5.send(r.port(), "\x01\x02"));  // nothing printable: dropped
-    ASSERT_TRUE(r.waitForReceived(2));
-    for (int i = 0; i < 200 && r.recorder.count() < 1; ++i)
+    ASSERT_TRUE(r.waitForHandled(2));
+    for (int i = 0; i < 1000 && r.recorder.count() < 1; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
 
     EXPECT_EQ(readFile(r.dir.file("2026-12-08.log")),
@@ -125,8 +128,7 @@ TEST(SyslogThread, AppliesASavedFilterFromTheNextDatagram)
     from5.send(r.port(), "<15>debug is excluded");
     from9.send(r.port(), "<14>not included");
     from5.send(r.port(), "no priority, still included");
-    ASSERT_TRUE(r.waitForReceived(4));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(r.waitForHandled(4));
     EXPECT_EQ(readFile(r.dir.file("2026-12-08.log")),
               "1796770799,User.Informational,127.0.0.5,kept\n"
               "1796770799,Unknown,127.0.0.5,no priority, still included\n");
@@ -141,8 +143,7 @@ TEST(SyslogThread, UnknownPriorityIsSelectedBySeverityUnknown)
     from.send(r.port(), "<0>panic");
     from.send(r.port(), "<200>beyond");
     from.send(r.port(), "<13>notice");
-    ASSERT_TRUE(r.waitForReceived(3));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(r.waitForHandled(3));
     EXPECT_EQ(readFile(r.dir.file("2026-12-08.log")), "1796770799,User.Notice,127.0.0.1,notice\n");
 }
 
