@@ -142,8 +142,13 @@ void CommandChannel::announce(EventType type, std::span<const EventRecord> event
     if (events.empty())
         return;
     std::size_t dropped = 0;
+    bool wasEmpty = false;
     {
         std::lock_guard lock(queueMutex_);
+        // The bus thread takes until the ring is empty before it sleeps, so
+        // only an append to an empty ring needs to wake it: one syscall per
+        // burst instead of one per batch.
+        wasEmpty = queued_ == 0;
         if (ring_.empty())
             ring_.resize(kQueueLimit);
         for (const auto& e : events) {
@@ -162,7 +167,8 @@ void CommandChannel::announce(EventType type, std::span<const EventRecord> event
     }
     if (dropped)
         dropped_.fetch_add(dropped, std::memory_order_relaxed);
-    wake(wakeFd_);
+    if (wasEmpty)
+        wake(wakeFd_);
 }
 
 std::size_t CommandChannel::takeQueued(std::vector<Pending>& out)

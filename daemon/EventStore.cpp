@@ -84,11 +84,22 @@ int EventStore::openDayFile(const std::string& fileName)
 {
     const std::string path = joinPath(directory_, fileName);
     if (dayFd_ >= 0 && dayFileName_ == fileName) {
-        // Still the file at that path? Somebody may have moved or deleted it.
-        struct stat open {}, named {};
-        if (fstat(dayFd_, &open) == 0 && stat(path.c_str(), &named) == 0 && open.st_ino == named.st_ino
-            && open.st_dev == named.st_dev)
-            return dayFd_;
+        // Still the file at that path? Somebody may have deleted it (seen at
+        // once: its link count drops to 0) or moved another file there
+        // (looked for once a second, to keep a second system call off every
+        // batch). Our own rewrites close the descriptor themselves.
+        struct stat open {};
+        if (fstat(dayFd_, &open) == 0 && open.st_nlink > 0) {
+            timespec now {};
+            clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+            if (now.tv_sec == dayCheckedAt_)
+                return dayFd_;
+            struct stat named {};
+            if (stat(path.c_str(), &named) == 0 && open.st_ino == named.st_ino && open.st_dev == named.st_dev) {
+                dayCheckedAt_ = now.tv_sec;
+                return dayFd_;
+            }
+        }
     }
     closeDayFile();
     ensureDataDirectory(directory_);

@@ -56,6 +56,7 @@ private:
     std::mutex removalLock_;
     int dayFd_ = -1;           // GUARDED_BY(removalLock_)
     std::string dayFileName_;  // GUARDED_BY(removalLock_)
+    long dayCheckedAt_ = -1;   // GUARDED_BY(removalLock_): second of the last inode check
     std::string buffer_;       // GUARDED_BY(removalLock_)
     FailureReport appendFailure_{std::chrono::minutes(1)};  // GUARDED_BY(removalLock_)
 };
