@@ -6,12 +6,16 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 #include <sdbus-c++/sdbus-c++.h>
+#include <systemd/sd-bus.h>
 
+#include "BusText.h"
 #include "FileUtil.h"
 #include "SettingsValue.h"
 
@@ -36,28 +40,61 @@ void drain(int fd)
     (void)!read(fd, &value, sizeof value);
 }
 
-// Appends the events as aa{ss} straight into the signal, in the key order
-// of a sorted dictionary, without building a map per event first.
-void appendEvents(sdbus::Message& signal, std::span<const CommandChannel::Pending> events)
+// sdbus-c++ 1.2 gives no access to the sd-bus message under a Signal. A
+// pointer to the protected member, formed through a derived class, reads it
+// from any Signal.
+struct SignalAccess : sdbus::Signal {
+    static sd_bus_message* raw(sdbus::Signal& signal)
+    {
+        return static_cast<sd_bus_message*>(signal.*(&SignalAccess::msg_));
+    }
+};
+
+void check(int result, const char* step)
 {
-    signal.openContainer("a{ss}");
+    if (result < 0)
+        throw sdbus::Error("org.freedesktop.DBus.Error.Failed",
+                           std::string("cannot build the event signal: ") + step + ": " + std::strerror(-result));
+}
+
+// One string, copied into space reserved in the message. sd-bus would
+// otherwise check every byte as UTF-8 with a call per byte, the largest
+// cost of a signal; the texts are checked here instead (received ones are
+// printable ASCII; lines read back from files may be anything), and what the
+// bus would refuse is replaced rather than costing the connection.
+void appendText(sd_bus_message* m, std::string_view text, std::string& scratch)
+{
+    if (!isBusText(text)) {
+        toBusText(text, scratch);
+        text = scratch;
+    }
+    char* space = nullptr;
+    check(sd_bus_message_append_string_space(m, text.size(), &space), "string");
+    std::memcpy(space, text.data(), text.size());
+}
+
+// Appends the events as aa{ss}, in the key order of a sorted dictionary,
+// without building a map per event first.
+void appendEvents(sdbus::Signal& signal, std::span<const CommandChannel::Pending> events, std::string& scratch)
+{
+    sd_bus_message* const m = SignalAccess::raw(signal);
+    check(sd_bus_message_open_container(m, SD_BUS_TYPE_ARRAY, "a{ss}"), "list");
     for (const auto& [type, e] : events) {
-        signal.openContainer("{ss}");
-        const auto entry = [&](const char* key, const std::string& value) {
-            signal.openDictEntry("ss");
-            signal << key << value;
-            signal.closeDictEntry();
+        check(sd_bus_message_open_container(m, SD_BUS_TYPE_ARRAY, "{ss}"), "event");
+        const auto entry = [&](std::string_view key, std::string_view value) {
+            check(sd_bus_message_open_container(m, SD_BUS_TYPE_DICT_ENTRY, "ss"), "entry");
+            appendText(m, key, scratch);
+            appendText(m, value, scratch);
+            check(sd_bus_message_close_container(m), "entry");
         };
         entry("Date", e.date);
         entry("Host", e.host);
         entry("Message", e.message);
         entry("Priority", e.priority);
-        signal.openDictEntry("ss");
-        signal << "Type" << (type == EventType::Set ? "Set" : "Remove");
-        signal.closeDictEntry();
-        signal.closeContainer();
+        entry("Type", type == EventType::Set ? "Set" : "Remove");
+        check(sd_bus_message_close_container(m), "event");
     }
-    signal.closeContainer();
+    check(sd_bus_message_close_container(m), "list");
 }
 
 // The caller's credentials as the bus reports them; not authorised when
@@ -142,13 +179,13 @@ void CommandChannel::announce(EventType type, std::span<const EventRecord> event
     if (events.empty())
         return;
     std::size_t dropped = 0;
-    bool wasEmpty = false;
+    bool wakeBus = false;
     {
         std::lock_guard lock(queueMutex_);
-        // The bus thread takes until the ring is empty before it sleeps, so
-        // only an append to an empty ring needs to wake it: one syscall per
-        // burst instead of one per batch.
-        wasEmpty = queued_ == 0;
+        // Only a bus thread asleep on an empty ring needs the wake-up; one
+        // that is sending or resting between signals looks again by itself.
+        wakeBus = busWaiting_;
+        busWaiting_ = false;
         if (ring_.empty())
             ring_.resize(kQueueLimit);
         for (const auto& e : events) {
@@ -167,14 +204,15 @@ void CommandChannel::announce(EventType type, std::span<const EventRecord> event
     }
     if (dropped)
         dropped_.fetch_add(dropped, std::memory_order_relaxed);
-    if (wasEmpty)
+    if (wakeBus)
         wake(wakeFd_);
 }
 
-std::size_t CommandChannel::takeQueued(std::vector<Pending>& out)
+std::size_t CommandChannel::takeQueued(std::vector<Pending>& out, bool sleepIfEmpty)
 {
     std::lock_guard lock(queueMutex_);
     const std::size_t n = std::min(queued_, kEventsPerSignal);
+    busWaiting_ = n == 0 && sleepIfEmpty;
     if (out.size() < n)
         out.resize(n);
     for (std::size_t i = 0; i < n; ++i) {
@@ -269,24 +307,43 @@ void CommandChannel::serve(std::stop_token stop)
     connected_ = true;
 
     std::vector<Pending> pending;
+    std::string scratch;
+    using Clock = std::chrono::steady_clock;
+    // After a signal the thread rests for kSignalInterval before it takes
+    // the next: a lone event goes out at once, a steady stream goes out in
+    // a few hundred signals a second instead of one per received batch.
+    // Per-signal work (building, sending, waking this thread) then no
+    // longer grows with the rate.
+    auto restUntil = Clock::time_point::min();
     while (!stop.stop_requested()) {
         // Everything the bus has for us first, then the announcements.
         while (connection->processPendingRequest()) {
         }
-        for (;;) {
-            const std::size_t n = takeQueued(pending);
-            if (n == 0)
-                break;
-            auto signal = object->createSignal(kInterfaceName, "Brantwell");
-            appendEvents(signal, std::span<const Pending>(pending.data(), n));
-            object->emitSignal(signal);
-            signalled_.fetch_add(n, std::memory_order_relaxed);
+        const bool resting = Clock::now() < restUntil;
+        if (!resting) {
+            bool sent = false;
+            for (;;) {
+                const std::size_t n = takeQueued(pending, !sent);
+                if (n == 0)
+                    break;
+                auto signal = object->createSignal(kInterfaceName, "Brantwell");
+                appendEvents(signal, std::span<const Pending>(pending.data(), n), scratch);
+                object->emitSignal(signal);
+                signalled_.fetch_add(n, std::memory_order_relaxed);
+                sent = true;
+            }
+            if (sent)
+                restUntil = Clock::now() + kSignalInterval;
         }
         const auto poll_data = connection->getEventLoopPollData();
         pollfd fds[2] = {{poll_data.fd, poll_data.events, 0}, {wakeFd_, POLLIN, 0}};
         int timeout = -1;
         if (const auto relative = poll_data.getRelativeTimeout())
             timeout = static_cast<int>(std::min<long long>(relative->count() / 1000 + 1, 60000));
+        if (Clock::now() < restUntil) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(restUntil - Clock::now()).count();
+            timeout = timeout < 0 ? static_cast<int>(left) : std::min(timeout, static_cast<int>(left));
+        }
         if (poll(fds, 2, timeout) > 0 && (fds[1].revents & POLLIN))
             drain(wakeFd_);
         if (fds[0].revents & (POLLHUP | POLLERR))

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -49,6 +50,7 @@ class CommandChannel final : public EventAnnouncer {
 public:
     static constexpr std::size_t kQueueLimit = 32768;  // events waiting for the bus
     static constexpr std::size_t kEventsPerSignal = 512;
+    static constexpr std::chrono::milliseconds kSignalInterval{5};  // rest after a signal
 
     struct Pending {
         EventType type = EventType::Set;
@@ -72,8 +74,9 @@ private:
     void run(std::stop_token stop);
     void serve(std::stop_token stop);  // one connection's life
     // Moves up to kEventsPerSignal queued events into `out` (its slots
-    // trade buffers with the ring's); returns how many.
-    std::size_t takeQueued(std::vector<Pending>& out);
+    // trade buffers with the ring's); returns how many. With `sleepIfEmpty`
+    // an empty ring marks the thread as waiting to be woken.
+    std::size_t takeQueued(std::vector<Pending>& out, bool sleepIfEmpty);
 
     CommandHandlers handlers_;
     int wakeFd_ = -1;
@@ -84,6 +87,7 @@ private:
     std::vector<Pending> ring_;        // GUARDED_BY(queueMutex_)
     std::size_t head_ = 0;          // GUARDED_BY(queueMutex_): the oldest slot
     std::size_t queued_ = 0;        // GUARDED_BY(queueMutex_)
+    bool busWaiting_ = false;       // GUARDED_BY(queueMutex_): asleep until woken
     std::atomic<std::uint64_t> signalled_{0};
     std::atomic<std::uint64_t> dropped_{0};
     std::atomic<bool> connected_{false};

@@ -21,6 +21,7 @@
 
 using namespace brantwell::test;
 using nlohmann::json;
+using namespace std::string_literals;
 
 namespace {
 
@@ -324,4 +325,56 @@ TEST(ChannelPolicy, ProjectPolicyFileKeepsOthersOut)
     }
     EXPECT_EQ(rootExit, 0) << "root owns the name and may call";
     EXPECT_EQ(ctl("stats", "setpriv --reuid=65534 --regid=65534 --clear-groups").exit, 3);
+}
+
+// Lines read back from files may hold bytes the bus refuses in a string
+// (latin-1, NUL). Announcing their removal must neither cost the connection
+// nor the events queued behind them.
+TEST(ChannelSignalText, RemovedLinesWithBytesTheBusRefusesAreAnnouncedCleaned)
+{
+    TestBus bus;
+    ASSERT_TRUE(bus.ready());
+    TempDir dir;
+    // Dated 1970: the default maximum age removes them at start.
+    const std::string old = std::string("1000,User.Notice,10.0.0.1,caf\xE9 cr\xC3\xA8me\n") +
+                            "1001,User.Notice,10.0.0.1,nul \0 inside\n"s +
+                            "1002,User.Notice,10.0.0.1,plain\n";
+    writeFile(dir.file("2020-01-01.log"), old);
+
+    auto connection = sdbus::createSystemBusConnection();
+    auto proxy = sdbus::createProxy(*connection, kName, kPath);
+    std::mutex mutex;
+    std::vector<std::map<std::string, std::string>> received;
+    proxy->uponSignal("Brantwell").onInterface(kInterface).call([&](const std::vector<std::map<std::string, std::string>>& events) {
+        std::lock_guard lock(mutex);
+        received.insert(received.end(), events.begin(), events.end());
+    });
+    proxy->finishRegistration();
+    connection->enterEventLoopAsync();
+
+    const std::uint16_t port = freeUdpPort();
+    DaemonProcess daemon(BRANTWELL_SRV_PATH, {"--data-dir", dir.path(), "--port", std::to_string(port)},
+                         dir.file("stderr.txt"));
+    ASSERT_TRUE(daemon.start());
+    ASSERT_TRUE(daemon.waitForPort(port));
+    const auto receivedCount = [&] {
+        std::lock_guard lock(mutex);
+        return received.size();
+    };
+    for (int i = 0; i < 500 && receivedCount() < 3; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    UdpSender().send(port, "<14>after the odd bytes");
+    for (int i = 0; i < 500 && receivedCount() < 4; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    connection->leaveEventLoop();
+
+    std::lock_guard lock(mutex);
+    ASSERT_EQ(received.size(), 4u) << readFile(dir.file("stderr.txt"));
+    EXPECT_EQ(received[0].at("Type"), "Remove");
+    EXPECT_EQ(received[0].at("Message"), "caf\xEF\xBF\xBD cr\xC3\xA8me") << "valid UTF-8 is kept, the rest replaced";
+    EXPECT_EQ(received[1].at("Message"), "nul \xEF\xBF\xBD inside");
+    EXPECT_EQ(received[2].at("Message"), "plain");
+    EXPECT_EQ(received[3].at("Type"), "Set");
+    EXPECT_EQ(received[3].at("Message"), "after the odd bytes");
+    EXPECT_EQ(readFile(dir.file("stderr.txt")).find("command channel down"), std::string::npos);
 }
