@@ -1,5 +1,8 @@
 #include "SyslogParser.h"
 
+#include <algorithm>
+#include <cstdint>
+
 #include <gtest/gtest.h>
 
 using brantwell::ParsedDatagram;
@@ -73,4 +76,43 @@ TEST(SyslogParse, ReusedBufferCarriesNothingOver)
     brantwell::parseDatagram("short", parsed);
     EXPECT_EQ(parsed.message, "short");
     EXPECT_EQ(parsed.priority, "Unknown");
+}
+
+// The cleaning rule stated byte by byte, as the reference for the parser's
+// word-at-a-time path: every byte value at every offset of a word.
+TEST(SyslogParse, WordAtATimeCleaningMatchesTheByteRule)
+{
+    const auto reference = [](const std::string& rest) {
+        std::string out;
+        for (unsigned char c : rest) {
+            if (c >= 0x20 && c <= 0x7E)
+                out += static_cast<char>(c);
+            else if (c == '\n')
+                out += ' ';
+        }
+        return out;
+    };
+    ParsedDatagram parsed;
+    for (int value = 0; value < 256; ++value) {
+        for (std::size_t offset = 0; offset < 19; ++offset) {
+            std::string rest = "abcdefghijklmnopqrstuvwxyz0123";
+            rest[offset] = static_cast<char>(value);
+            brantwell::parseDatagram("<13>" + rest, parsed);
+            ASSERT_EQ(parsed.message, reference(rest)) << "byte " << value << " at " << offset;
+        }
+    }
+    // Runs of unprintable bytes across word boundaries, and odd lengths.
+    std::uint32_t seed = 12345;
+    for (int round = 0; round < 2000; ++round) {
+        std::string rest;
+        const std::size_t length = seed % 70;
+        for (std::size_t i = 0; i < length; ++i) {
+            seed = seed * 1103515245u + 12345u;
+            const unsigned pick = (seed >> 16) % 8;
+            rest += pick == 0 ? static_cast<char>((seed >> 8) & 0xFF) : static_cast<char>('a' + pick);
+        }
+        rest.erase(std::remove(rest.begin(), rest.end(), '<'), rest.end());
+        brantwell::parseDatagram("<13>" + rest, parsed);
+        ASSERT_EQ(parsed.message, reference(rest)) << "round " << round;
+    }
 }

@@ -26,6 +26,7 @@ namespace {
 
 constexpr int kBatchSize = 128;
 constexpr int kReceiveBuffer = 32 * 1024 * 1024;
+constexpr int kDropSettleMs = 100;
 
 double realClock()
 {
@@ -135,9 +136,11 @@ void SyslogThread::run(std::stop_token stop)
         const int n = recvmmsg(fd_, batch->headers.data(), kBatchSize, MSG_DONTWAIT, nullptr);
         if (n > 0) {
             handleBatch(*batch, n);
-            continue;
-        }
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+            // A short batch emptied the socket: wait right away instead of
+            // asking again only to hear EAGAIN.
+            if (n == kBatchSize)
+                continue;
+        } else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
             // Not a socket we can read (never bound): wait for the stop
             // instead of spinning.
             if (fd_ < 0 || errno == EBADF || errno == ENOTSOCK) {
@@ -146,12 +149,15 @@ void SyslogThread::run(std::stop_token stop)
                 continue;
             }
         }
-        if (dropsStale_) {  // a burst has ended: its final count
+        // While datagrams come, the drop count is read a few times a second
+        // (handleBatch); once they have stopped for kDropSettleMs, the final
+        // count of the burst. Reading it at every pause would cost a
+        // syscall per wake-up.
+        pollfd fds[2] = {{fd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+        if (poll(fds, 2, dropsStale_ ? kDropSettleMs : -1) == 0) {
             readKernelDrops();
             dropsStale_ = false;
         }
-        pollfd fds[2] = {{fd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
-        poll(fds, 2, -1);
     }
 }
 
