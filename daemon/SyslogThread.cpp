@@ -27,6 +27,7 @@ namespace {
 constexpr int kBatchSize = 128;
 constexpr int kReceiveBuffer = 32 * 1024 * 1024;
 constexpr int kDropSettleMs = 100;
+constexpr int kGatherMs = 1;
 
 double realClock()
 {
@@ -136,10 +137,16 @@ void SyslogThread::run(std::stop_token stop)
         const int n = recvmmsg(fd_, batch->headers.data(), kBatchSize, MSG_DONTWAIT, nullptr);
         if (n > 0) {
             handleBatch(*batch, n);
-            // A short batch emptied the socket: wait right away instead of
-            // asking again only to hear EAGAIN.
             if (n == kBatchSize)
                 continue;
+            // A short batch emptied the socket while datagrams are flowing.
+            // Let them gather for kGatherMs before the next receive, so a
+            // wake-up (and a write) serves tens of datagrams instead of a
+            // few; at a few ten thousand a second the wake-ups, not the
+            // datagrams, were most of the cost. A stop ends the wait.
+            pollfd w{wakeFd_, POLLIN, 0};
+            poll(&w, 1, kGatherMs);
+            continue;
         } else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
             // Not a socket we can read (never bound): wait for the stop
             // instead of spinning.
