@@ -57,6 +57,44 @@ std::string shellQuote(const std::string& s)
     return q + "'";
 }
 
+// Listens to the event signal on the test bus and keeps what arrives.
+class SignalRecorder {
+public:
+    using Event = std::map<std::string, std::string>;
+
+    SignalRecorder()
+    {
+        proxy_->uponSignal("Brantwell").onInterface(kInterface).call([this](const std::vector<Event>& events) {
+            std::lock_guard lock(mutex_);
+            received_.insert(received_.end(), events.begin(), events.end());
+        });
+        proxy_->finishRegistration();
+        connection_->enterEventLoopAsync();
+    }
+    ~SignalRecorder() { connection_->leaveEventLoop(); }
+
+    // Waits until at least `count` events have arrived (five seconds at most).
+    std::vector<Event> waitFor(std::size_t count)
+    {
+        for (int i = 0; i < 500; ++i) {
+            {
+                std::lock_guard lock(mutex_);
+                if (received_.size() >= count)
+                    break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        std::lock_guard lock(mutex_);
+        return received_;
+    }
+
+private:
+    std::unique_ptr<sdbus::IConnection> connection_ = sdbus::createSystemBusConnection();
+    std::unique_ptr<sdbus::IProxy> proxy_ = sdbus::createProxy(*connection_, kName, kPath);
+    std::mutex mutex_;
+    std::vector<Event> received_;
+};
+
 class ChannelTest : public ::testing::Test {
 protected:
     TestBus bus;
@@ -244,17 +282,7 @@ TEST_F(ChannelTest, UpdateDuringABurstLosesNoArrivingLine)
 
 TEST_F(ChannelTest, SubscribersReceiveEveryStoredEventInOrder)
 {
-    auto connection = sdbus::createSystemBusConnection();
-    auto proxy = sdbus::createProxy(*connection, kName, kPath);
-    std::mutex mutex;
-    std::vector<std::map<std::string, std::string>> received;
-    proxy->uponSignal("Brantwell").onInterface(kInterface).call([&](const std::vector<std::map<std::string, std::string>>& events) {
-        std::lock_guard lock(mutex);
-        received.insert(received.end(), events.begin(), events.end());
-    });
-    proxy->finishRegistration();
-    connection->enterEventLoopAsync();
-
+    SignalRecorder recorder;
     ASSERT_EQ(call(json({{"command", "save"}, {"Settings", {{"excludeFiltersArray", json::array({filter("*", "*secret*")})}}}}).dump()),
               "Received");
     UdpSender sender("127.0.0.9");
@@ -265,16 +293,7 @@ TEST_F(ChannelTest, SubscribersReceiveEveryStoredEventInOrder)
             sender.send(port, "<13>a secret one");
     }
     const std::string contents = waitForLines(kEvents);
-    for (int i = 0; i < 500; ++i) {
-        {
-            std::lock_guard lock(mutex);
-            if (received.size() >= kEvents)
-                break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    connection->leaveEventLoop();
-    std::lock_guard lock(mutex);
+    const auto received = recorder.waitFor(kEvents);
     ASSERT_EQ(received.size(), static_cast<std::size_t>(kEvents));
     std::string rebuilt;
     for (const auto& e : received) {
@@ -341,34 +360,16 @@ TEST(ChannelSignalText, RemovedLinesWithBytesTheBusRefusesAreAnnouncedCleaned)
                             "1002,User.Notice,10.0.0.1,plain\n";
     writeFile(dir.file("2020-01-01.log"), old);
 
-    auto connection = sdbus::createSystemBusConnection();
-    auto proxy = sdbus::createProxy(*connection, kName, kPath);
-    std::mutex mutex;
-    std::vector<std::map<std::string, std::string>> received;
-    proxy->uponSignal("Brantwell").onInterface(kInterface).call([&](const std::vector<std::map<std::string, std::string>>& events) {
-        std::lock_guard lock(mutex);
-        received.insert(received.end(), events.begin(), events.end());
-    });
-    proxy->finishRegistration();
-    connection->enterEventLoopAsync();
-
+    SignalRecorder recorder;
     const std::uint16_t port = freeUdpPort();
     DaemonProcess daemon(BRANTWELL_SRV_PATH, {"--data-dir", dir.path(), "--port", std::to_string(port)},
                          dir.file("stderr.txt"));
     ASSERT_TRUE(daemon.start());
     ASSERT_TRUE(daemon.waitForPort(port));
-    const auto receivedCount = [&] {
-        std::lock_guard lock(mutex);
-        return received.size();
-    };
-    for (int i = 0; i < 500 && receivedCount() < 3; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    recorder.waitFor(3);
     UdpSender().send(port, "<14>after the odd bytes");
-    for (int i = 0; i < 500 && receivedCount() < 4; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    connection->leaveEventLoop();
+    const auto received = recorder.waitFor(4);
 
-    std::lock_guard lock(mutex);
     ASSERT_EQ(received.size(), 4u) << readFile(dir.file("stderr.txt"));
     EXPECT_EQ(received[0].at("Type"), "Remove");
     EXPECT_EQ(received[0].at("Message"), "caf\xEF\xBF\xBD cr\xC3\xA8me") << "valid UTF-8 is kept, the rest replaced";
