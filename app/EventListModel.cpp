@@ -112,6 +112,7 @@ void EventListModel::setDateFormat(const std::string& dateFormat)
 void EventListModel::setDisplayClasses(const std::array<std::int64_t, kSeverityRows>& classes)
 {
     classes_ = classes;
+    ++generation_;
     if (!rows_.empty())
         Q_EMIT dataChanged(index(0, ImageColumn), index(rowCount() - 1, ImageColumn),
                            {Qt::DecorationRole});
@@ -140,6 +141,7 @@ std::size_t EventListModel::loadStore(const std::string& dataDir)
         rows_.push_back(makeRow(record));
         ++counts_[rowOfPriority(rows_.back().priority)];
     });
+    ++generation_;
     endResetModel();
     return events;
 }
@@ -157,6 +159,7 @@ void EventListModel::addEvents(std::span<const EventRecord> events)
         ++counts_[rowOfPriority(row.priority)];
         rows_.push_back(std::move(row));
     }
+    ++generation_;  // before the proxy places the new rows
     endInsertRows();
 }
 
@@ -252,6 +255,7 @@ void EventListModel::eraseStorage(const std::vector<std::size_t>& indexes)
             ++out;
         }
         rows_.resize(out);
+        ++generation_;
         endResetModel();
         return;
     }
@@ -263,6 +267,7 @@ void EventListModel::eraseStorage(const std::vector<std::size_t>& indexes)
         beginRemoveRows({}, firstRow, lastRow);
         rows_.erase(rows_.begin() + static_cast<std::ptrdiff_t>(run->first),
                     rows_.begin() + static_cast<std::ptrdiff_t>(run->second + 1));
+        ++generation_;
         endRemoveRows();
     }
 }
@@ -330,37 +335,69 @@ const std::vector<std::uint32_t>& EventListModel::ranks(const TextPool& pool,
     return cache;
 }
 
-bool EventListModel::lessThan(int column, int left, int right) const
+const std::vector<double>& EventListModel::sortKeys(int column) const
 {
-    const Row& a = at(left);
-    const Row& b = at(right);
+    if (sortKeysColumn_ == column && sortKeysGeneration_ == generation_ && sortKeys_.size() == rows_.size())
+        return sortKeys_;
+    sortKeys_.resize(rows_.size());
     switch (column) {
     case ImageColumn: {
-        const auto ca = classes_[rowOfPriority(a.priority)];
-        const auto cb = classes_[rowOfPriority(b.priority)];
-        if (ca != cb)
-            return ca < cb;
-        return rowOfPriority(a.priority) > rowOfPriority(b.priority);
+        // By display class, then the more severe row first: the rank of
+        // each of the few severity rows in that order.
+        std::array<std::size_t, kSeverityRows> order{};
+        for (std::size_t i = 0; i < order.size(); ++i)
+            order[i] = i;
+        std::sort(order.begin(), order.end(), [this](std::size_t x, std::size_t y) {
+            return classes_[x] != classes_[y] ? classes_[x] < classes_[y] : x > y;
+        });
+        std::array<double, kSeverityRows> rank{};
+        for (std::size_t i = 0; i < order.size(); ++i)
+            rank[order[i]] = static_cast<double>(i);
+        for (std::size_t i = 0; i < rows_.size(); ++i)
+            sortKeys_[i] = rank[rowOfPriority(rows_[i].priority)];
+        break;
     }
     case DateColumn:
-        // Dates that are not numbers sort before all others, by their text.
-        if (std::isnan(a.seconds) || std::isnan(b.seconds)) {
-            if (std::isnan(a.seconds) != std::isnan(b.seconds))
-                return std::isnan(a.seconds);
-            return a.date < b.date;
-        }
-        return a.seconds < b.seconds;
+        for (std::size_t i = 0; i < rows_.size(); ++i)
+            sortKeys_[i] = rows_[i].seconds;
+        break;
     case PriorityColumn: {
         const auto& rank = ranks(priorities_, priorityRanks_);
-        return rank[a.priority] < rank[b.priority];
+        for (std::size_t i = 0; i < rows_.size(); ++i)
+            sortKeys_[i] = rank[rows_[i].priority];
+        break;
     }
     case HostColumn: {
         const auto& rank = ranks(hosts_, hostRanks_);
-        return rank[a.host] < rank[b.host];
+        for (std::size_t i = 0; i < rows_.size(); ++i)
+            sortKeys_[i] = rank[rows_[i].host];
+        break;
     }
-    case MessageColumn: return a.message < b.message;
-    default: return false;
+    default:
+        std::fill(sortKeys_.begin(), sortKeys_.end(), 0.0);
     }
+    sortKeysColumn_ = column;
+    sortKeysGeneration_ = generation_;
+    return sortKeys_;
+}
+
+bool EventListModel::lessThan(int column, int left, int right) const
+{
+    if (column == MessageColumn)
+        return at(left).message < at(right).message;
+    if (column < ImageColumn || column >= ColumnCount)
+        return false;
+    const auto& keys = sortKeys(column);
+    const std::size_t last = rows_.size() - 1;
+    const double a = keys[last - static_cast<std::size_t>(left)];
+    const double b = keys[last - static_cast<std::size_t>(right)];
+    // Dates that are not numbers sort before all others, by their text.
+    if (std::isnan(a) || std::isnan(b)) {
+        if (std::isnan(a) != std::isnan(b))
+            return std::isnan(a);
+        return at(left).date < at(right).date;
+    }
+    return a < b;
 }
 
 } // namespace brantwell

@@ -94,6 +94,18 @@ private:
     // sorting compares two integers instead of two texts.
     const std::vector<std::uint32_t>& ranks(const TextPool& pool, std::vector<std::uint32_t>& cache) const;
 
+    // The sort key of every stored row for one column (not the message), by
+    // storage index. Sorting a million rows then reads an array of 8 MB
+    // instead of the rows themselves, which miss the cache once an earlier
+    // sort has shuffled the order. Rebuilt at the first comparison after the
+    // rows or the display classes changed (`generation_`).
+    const std::vector<double>& sortKeys(int column) const;
+
+    std::uint64_t generation_ = 0;  // bumped by every change that may move a key
+    mutable std::vector<double> sortKeys_;
+    mutable int sortKeysColumn_ = -1;
+    mutable std::uint64_t sortKeysGeneration_ = 0;
+
     std::deque<Row> rows_;
     mutable std::vector<std::uint32_t> priorityRanks_;
     mutable std::vector<std::uint32_t> hostRanks_;

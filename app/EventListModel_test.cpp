@@ -10,6 +10,7 @@
 #include "EventFilterProxy.h"
 #include "EventListModel.h"
 #include "EventLogReader.h"
+#include "SettingsKeys.h"
 #include "StoreDir.h"
 
 using namespace brantwell;
@@ -171,6 +172,58 @@ private Q_SLOTS:
         QCOMPARE(messageAt(proxy, 0), QStringLiteral("6 Dec"));
         QCOMPARE(messageAt(proxy, 1), QStringLiteral("7 Mar"));
         QCOMPARE(messageAt(proxy, 2), QStringLiteral("1 Apr"));
+    }
+
+    // A sorted list stays sorted while events arrive, leave and change
+    // class: the cached sort keys must follow every change of the rows.
+    void keepsTheSortThroughInsertsRemovalsAndClassChanges()
+    {
+        EventListModel model;
+        const EventRecord first[] = {ev("1772870000", "User.Notice", "m-host", "a"),
+                                     ev("1772870001", "User.Error", "c-host", "b"),
+                                     ev("1772870002", "User.Notice", "k-host", "c")};
+        model.addEvents(first);
+        EventFilterProxy proxy(&model);
+        proxy.setDynamicSortFilter(true);
+        const auto column = [&proxy](int c) {
+            QStringList out;
+            for (int row = 0; row < proxy.rowCount(); ++row)
+                out << proxy.data(proxy.index(row, c)).toString();
+            return out;
+        };
+        proxy.sort(EventListModel::HostColumn, Qt::AscendingOrder);
+        QCOMPARE(column(EventListModel::HostColumn), (QStringList{"c-host", "k-host", "m-host"}));
+
+        // New hosts sort among the old ones, also one before all others.
+        const EventRecord more[] = {ev("1772870003", "User.Notice", "a-host", "d"),
+                                    ev("1772870004", "User.Notice", "l-host", "e")};
+        model.addEvents(more);
+        QCOMPARE(column(EventListModel::HostColumn),
+                 (QStringList{"a-host", "c-host", "k-host", "l-host", "m-host"}));
+
+        // Two rows gone, then two new ones: as many rows as before, but the
+        // keys of the rest have moved.
+        const EventRecord gone[] = {first[1], more[0]};
+        QCOMPARE(model.removeEvents(gone), std::size_t{2});
+        const EventRecord last[] = {ev("1772870005", "User.Notice", "b-host", "f"),
+                                    ev("1772870006", "User.Notice", "z-host", "g")};
+        model.addEvents(last);
+        QCOMPARE(column(EventListModel::HostColumn),
+                 (QStringList{"b-host", "k-host", "l-host", "m-host", "z-host"}));
+        QCOMPARE(column(EventListModel::MessageColumn), (QStringList{"f", "c", "e", "a", "g"}));
+
+        // By display class: Error (class 1 by default) after Notice (1)
+        // only by severity; made class 0, it goes first.
+        model.addEvents({&first[1], 1});
+        proxy.sort(EventListModel::ImageColumn, Qt::AscendingOrder);
+        QCOMPARE(column(EventListModel::PriorityColumn).first(), QStringLiteral("User.Notice"));
+        auto classes = kDefaultSeverityClasses;
+        classes[3] = 0;  // Error
+        std::array<std::int64_t, kSeverityRows> changed{};
+        std::copy(classes.begin(), classes.end(), changed.begin());
+        model.setDisplayClasses(changed);
+        proxy.sort(EventListModel::ImageColumn, Qt::AscendingOrder);
+        QCOMPARE(column(EventListModel::PriorityColumn).first(), QStringLiteral("User.Error"));
     }
 
     void exportsTitlesAndCellTextsUnquoted()
