@@ -28,6 +28,7 @@ constexpr int kBatchSize = 128;
 constexpr int kReceiveBuffer = 32 * 1024 * 1024;
 constexpr int kDropSettleMs = 100;
 constexpr int kGatherMs = 1;
+constexpr int kGatherBuffer = 4 * 1024 * 1024;
 
 double realClock()
 {
@@ -112,6 +113,12 @@ bool SyslogThread::open(std::uint16_t port, const std::string& address)
         errno = saved;
         return false;
     }
+    // Letting datagrams gather for a millisecond needs room for them: with
+    // the default buffer of an unprivileged socket (about 200 datagrams) a
+    // fast stream would overflow it while the receiver waits.
+    int granted = 0;
+    socklen_t length = sizeof granted;
+    gather_ = getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &granted, &length) == 0 && granted >= kGatherBuffer;
     fd_ = fd;
     return true;
 }
@@ -137,7 +144,7 @@ void SyslogThread::run(std::stop_token stop)
         const int n = recvmmsg(fd_, batch->headers.data(), kBatchSize, MSG_DONTWAIT, nullptr);
         if (n > 0) {
             handleBatch(*batch, n);
-            if (n == kBatchSize)
+            if (n == kBatchSize || !gather_)
                 continue;
             // A short batch emptied the socket while datagrams are flowing.
             // Let them gather for kGatherMs before the next receive, so a

@@ -62,6 +62,7 @@ private:
     int fd_ = -1;
     int wakeFd_ = -1;  // eventfd that ends a wait for datagrams at stop
     bool dropsStale_ = false;  // datagrams came since the kernel's drop count was read
+    bool gather_ = false;      // the socket buffer is large enough to let datagrams gather
     ReceiverStatistics statistics_;
 };
 
