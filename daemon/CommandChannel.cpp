@@ -57,20 +57,26 @@ void check(int result, const char* step)
                            std::string("cannot build the event signal: ") + step + ": " + std::strerror(-result));
 }
 
-// One string, copied into space reserved in the message. sd-bus would
-// otherwise check every byte as UTF-8 with a call per byte, the largest
-// cost of a signal; the texts are checked here instead (received ones are
-// printable ASCII; lines read back from files may be anything), and what the
-// bus would refuse is replaced rather than costing the connection.
+// Text the bus takes as it is, copied into space reserved in the message.
+// sd-bus's own append would check every byte as UTF-8 with a call per byte,
+// the largest cost of a signal.
+void appendVerbatim(sd_bus_message* m, std::string_view text)
+{
+    char* space = nullptr;
+    check(sd_bus_message_append_string_space(m, text.size(), &space), "string");
+    std::memcpy(space, text.data(), text.size());
+}
+
+// Any text, checked here instead (received texts are printable ASCII; lines
+// read back from files may hold anything): what the bus would refuse is
+// replaced rather than costing the connection.
 void appendText(sd_bus_message* m, std::string_view text, std::string& scratch)
 {
     if (!isBusText(text)) {
         toBusText(text, scratch);
         text = scratch;
     }
-    char* space = nullptr;
-    check(sd_bus_message_append_string_space(m, text.size(), &space), "string");
-    std::memcpy(space, text.data(), text.size());
+    appendVerbatim(m, text);
 }
 
 // Appends the events as aa{ss}, in the key order of a sorted dictionary,
@@ -81,17 +87,21 @@ void appendEvents(sdbus::Signal& signal, std::span<const CommandChannel::Pending
     check(sd_bus_message_open_container(m, SD_BUS_TYPE_ARRAY, "a{ss}"), "list");
     for (const auto& [type, e] : events) {
         check(sd_bus_message_open_container(m, SD_BUS_TYPE_ARRAY, "{ss}"), "event");
-        const auto entry = [&](std::string_view key, std::string_view value) {
+        // Keys and the type are our own ASCII constants; only values are checked.
+        const auto entry = [&](std::string_view key, std::string_view value, bool ownText = false) {
             check(sd_bus_message_open_container(m, SD_BUS_TYPE_DICT_ENTRY, "ss"), "entry");
-            appendText(m, key, scratch);
-            appendText(m, value, scratch);
+            appendVerbatim(m, key);
+            if (ownText)
+                appendVerbatim(m, value);
+            else
+                appendText(m, value, scratch);
             check(sd_bus_message_close_container(m), "entry");
         };
         entry("Date", e.date);
         entry("Host", e.host);
         entry("Message", e.message);
         entry("Priority", e.priority);
-        entry("Type", type == EventType::Set ? "Set" : "Remove");
+        entry("Type", type == EventType::Set ? "Set" : "Remove", true);
         check(sd_bus_message_close_container(m), "event");
     }
     check(sd_bus_message_close_container(m), "list");
