@@ -7,45 +7,21 @@
 #include <QDBusConnectionInterface>
 #include <QProcess>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include "EventLogReader.h"
 #include "PrivateBus.h"
 #include "ScanView.h"
 #include "SeverityImages.h"
 #include "StoreDir.h"
+#include "UdpTestClient.h"
 #include "WindowController.h"
 
 using namespace brantwell;
 
 namespace {
 
-std::uint16_t freeUdpPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
-
 void sendDatagram(std::uint16_t port, const QByteArray& bytes)
 {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(port);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::sendto(fd, bytes.constData(), static_cast<size_t>(bytes.size()), 0,
-             reinterpret_cast<const sockaddr*>(&to), sizeof to);
-    ::close(fd);
+    test::UdpSender().send(port, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
 }
 
 std::string allFiles(const testkit::StoreDir& store)
@@ -89,7 +65,7 @@ private:
     void startDaemon()
     {
         const QString binary = qEnvironmentVariable("BRANTWELL_DAEMON");
-        port_ = freeUdpPort();
+        port_ = test::freeUdpPort();
         auto env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), bus_->address());
         daemon_.setProcessEnvironment(env);
