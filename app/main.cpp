@@ -3,7 +3,7 @@
 #include <QCommandLineParser>
 #include <QDBusConnection>
 
-#include "WindowController.h"
+#include "shell/WindowController.h"
 
 int main(int argc, char* argv[])
 {

@@ -9,13 +9,13 @@
 #include <filesystem>
 #include <string>
 
-#include "DatabaseExport.h"
+#include "export/DatabaseExport.h"
 #include "DateFormat.h"
-#include "EventStore.h"
-#include "FileUtil.h"
-#include "RemovalThread.h"
-#include "SettingsPipe.h"
-#include "TextExport.h"
+#include "store/EventStore.h"
+#include "util/FileUtil.h"
+#include "store/RemovalThread.h"
+#include "settings/SettingsPipe.h"
+#include "export/TextExport.h"
 
 using namespace brantwell;
 

@@ -18,11 +18,13 @@
 #include <nlohmann/json.hpp>
 #include <sdbus-c++/sdbus-c++.h>
 
+#include "BusNames.h"
+
 namespace {
 
-constexpr const char* kBusName = "com.Corvanta.BrantwellSrv";
-constexpr const char* kObjectPath = "/com/Corvanta/BrantwellSrv";
-constexpr const char* kInterface = "com.Corvanta.BrantwellSrv.MyXPCProtocol";
+using brantwell::bus::kInterface;
+using brantwell::bus::kObjectPath;
+using brantwell::bus::kService;
 
 enum Exit { kOk = 0, kFailed = 1, kUsage = 2, kRefused = 3, kRejected = 4 };
 
@@ -86,9 +88,9 @@ int sendCommand(const nlohmann::json& command)
 {
     try {
         auto connection = sdbus::createSystemBusConnection();
-        auto proxy = sdbus::createProxy(*connection, kBusName, kObjectPath);
+        auto proxy = sdbus::createProxy(*connection, kService, kObjectPath);
         std::string reply;
-        proxy->callMethod("setCommand").onInterface(kInterface).withArguments(command.dump()).storeResultsTo(reply);
+        proxy->callMethod(brantwell::bus::kSetCommand).onInterface(kInterface).withArguments(command.dump()).storeResultsTo(reply);
         std::printf("%s\n", reply.c_str());
         return kOk;
     } catch (const sdbus::Error& e) {
@@ -162,8 +164,8 @@ int watch()
 {
     try {
         auto connection = sdbus::createSystemBusConnection();
-        auto proxy = sdbus::createProxy(*connection, kBusName, kObjectPath);
-        proxy->uponSignal("Brantwell").onInterface(kInterface).call(
+        auto proxy = sdbus::createProxy(*connection, kService, kObjectPath);
+        proxy->uponSignal(brantwell::bus::kEventSignal).onInterface(kInterface).call(
             [](const std::vector<std::map<std::string, std::string>>& events) {
                 for (const auto& e : events) {
                     auto field = [&](const char* k) {
@@ -189,9 +191,9 @@ int stats()
 {
     try {
         auto connection = sdbus::createSystemBusConnection();
-        auto proxy = sdbus::createProxy(*connection, kBusName, kObjectPath);
+        auto proxy = sdbus::createProxy(*connection, kService, kObjectPath);
         std::map<std::string, std::uint64_t> counters;
-        proxy->callMethod("getStatistics").onInterface(kInterface).storeResultsTo(counters);
+        proxy->callMethod(brantwell::bus::kGetStatistics).onInterface(kInterface).storeResultsTo(counters);
         for (const auto& [name, value] : counters)
             std::printf("%s %llu\n", name.c_str(), static_cast<unsigned long long>(value));
         return kOk;

@@ -10,8 +10,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "EventUpdate.h"
-#include "FileUtil.h"
+#include "store/EventUpdate.h"
+#include "util/FileUtil.h"
 
 namespace brantwell {
 

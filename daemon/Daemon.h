@@ -9,14 +9,14 @@
 
 #include <nlohmann/json_fwd.hpp>
 
-#include "CommandChannel.h"
-#include "DropReport.h"
-#include "ActionRunner.h"
-#include "EventStore.h"
-#include "ExportThread.h"
-#include "RemovalThread.h"
-#include "SettingsPipe.h"
-#include "SyslogThread.h"
+#include "channel/CommandChannel.h"
+#include "receive/DropReport.h"
+#include "actions/ActionRunner.h"
+#include "store/EventStore.h"
+#include "export/ExportThread.h"
+#include "store/RemovalThread.h"
+#include "settings/SettingsPipe.h"
+#include "receive/SyslogThread.h"
 
 namespace brantwell {
 

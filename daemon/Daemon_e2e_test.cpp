@@ -8,11 +8,11 @@
 #include <nlohmann/json.hpp>
 #include <gtest/gtest.h>
 
-#include "DaemonProcess.h"
+#include "testkit/DaemonProcess.h"
 #include "EventRecord.h"
 #include "SettingsKeys.h"
-#include "TestSupport.h"
-#include "UdpTestClient.h"
+#include "testkit/TestSupport.h"
+#include "testkit/UdpTestClient.h"
 
 using namespace brantwell::test;
 using nlohmann::json;

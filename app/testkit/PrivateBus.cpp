@@ -79,7 +79,7 @@ QString BusPeer::setCommand(const QString& command, const QDBusMessage& message)
     }
     commands.push_back(command);
     Q_EMIT commandReceived(command);
-    return QStringLiteral("Received");
+    return QString::fromLatin1(bus::kReceived);
 }
 
 bool BusPeer::announce(const std::vector<Announcement>& events)
@@ -97,7 +97,7 @@ bool BusPeer::announce(const std::vector<Announcement>& events)
     }
     QDBusMessage signal = QDBusMessage::createSignal(QString::fromLatin1(kDaemonPath),
                                                      QString::fromLatin1(kDaemonInterface),
-                                                     QStringLiteral("Brantwell"));
+                                                     QString::fromLatin1(bus::kEventSignal));
     QDBusArgument arg;
     arg << list;
     signal << QVariant::fromValue(arg);

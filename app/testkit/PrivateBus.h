@@ -8,7 +8,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
-#include "DaemonLink.h"
+#include "events/DaemonLink.h"
 
 namespace brantwell::testkit {
 
@@ -33,7 +33,7 @@ private:
 // records every command and answers "Received" (or AccessDenied).
 class BusPeer final : public QObject {
     Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "com.Corvanta.BrantwellSrv.MyXPCProtocol")
+    Q_CLASSINFO("D-Bus Interface", BRANTWELL_BUS_INTERFACE)
 public:
     explicit BusPeer(QDBusConnection connection);
     ~BusPeer() override;

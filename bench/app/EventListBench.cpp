@@ -16,8 +16,8 @@
 #include <QTableView>
 #include <QTemporaryDir>
 
-#include "EventFilterProxy.h"
-#include "EventListModel.h"
+#include "events/EventFilterProxy.h"
+#include "events/EventListModel.h"
 
 using namespace brantwell;
 using Clock = std::chrono::steady_clock;

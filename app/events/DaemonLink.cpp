@@ -1,0 +1,168 @@
+#include "DaemonLink.h"
+
+#include <QDBusArgument>
+#include <QDBusError>
+#include <QDBusMetaType>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QLoggingCategory>
+
+#include <nlohmann/json.hpp>
+
+#include "DeletionCounts.h"
+
+Q_LOGGING_CATEGORY(lcDaemonLink, "brantwell.daemonlink", QtInfoMsg)
+
+namespace brantwell {
+
+// The messages of one command: its failure is told once.
+struct DaemonLink::Group {
+    bool failureShown = false;
+};
+
+void registerAnnouncementTypes()
+{
+    static const bool done = [] {
+        qDBusRegisterMetaType<QMap<QString, QString>>();
+        qDBusRegisterMetaType<QList<QMap<QString, QString>>>();
+        return true;
+    }();
+    (void)done;
+}
+
+DaemonLink::DaemonLink(QDBusConnection connection, QObject* parent)
+    : QObject(parent), connection_(std::move(connection))
+{
+    registerAnnouncementTypes();
+}
+
+void DaemonLink::setPipe(const std::string& command)
+{
+    send(command, std::make_shared<Group>());
+}
+
+void DaemonLink::saveSettings(const nlohmann::json& settings)
+{
+    setPipe(saveCommand(settings));
+}
+
+void DaemonLink::updateEvents(const DeletionCounts& counts)
+{
+    const auto group = std::make_shared<Group>();
+    for (const auto& command : updateCommands(counts))
+        send(command, group);
+}
+
+namespace {
+
+QString failureReason(const QDBusError& error)
+{
+    if (error.name() == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner"))
+        return QStringLiteral("BrantwellSrv is not running; the command was not sent.");
+    switch (error.type()) {
+    case QDBusError::AccessDenied:
+        return QStringLiteral("BrantwellSrv refused the command: only root and members of the "
+                              "group brantwell may steer it.");
+    case QDBusError::ServiceUnknown:
+    case QDBusError::NoReply:
+    case QDBusError::Disconnected:
+    case QDBusError::NoServer:
+    case QDBusError::Timeout:
+    case QDBusError::TimedOut:
+        return QStringLiteral("BrantwellSrv is not running; the command was not sent.");
+    default:
+        return QStringLiteral("The command could not be given to BrantwellSrv: %1")
+            .arg(error.message().isEmpty() ? error.name() : error.message());
+    }
+}
+
+} // namespace
+
+void DaemonLink::send(const std::string& command, const std::shared_ptr<Group>& group)
+{
+    auto tellOnce = [this, group](const QString& reason) {
+        if (group->failureShown)
+            return;
+        group->failureShown = true;
+        qCWarning(lcDaemonLink).noquote() << reason;
+        Q_EMIT commandFailed(reason);
+    };
+    if (!connection_.isConnected()) {
+        // Reported from the event loop, as a reply would be.
+        QMetaObject::invokeMethod(
+            this, [tellOnce] { tellOnce(QStringLiteral("There is no system bus; the command was not sent.")); },
+            Qt::QueuedConnection);
+        return;
+    }
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QString::fromLatin1(kDaemonService), QString::fromLatin1(kDaemonPath),
+        QString::fromLatin1(kDaemonInterface), QString::fromLatin1(bus::kSetCommand));
+    call << QString::fromStdString(command);
+    // The daemon must not start itself for a command it would not take.
+    call.setAutoStartService(false);
+    auto* watcher = new QDBusPendingCallWatcher(connection_.asyncCall(call), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, tellOnce](QDBusPendingCallWatcher* w) {
+                w->deleteLater();
+                const QDBusPendingReply<QString> reply = *w;
+                if (reply.isError()) {
+                    tellOnce(failureReason(reply.error()));
+                    return;
+                }
+                const QString text = reply.value();
+                qCInfo(lcDaemonLink).noquote() << QStringLiteral("Received response: %1").arg(text);
+                Q_EMIT replied(text);
+            });
+}
+
+bool DaemonLink::subscribe()
+{
+    // Bound to the daemon's well-known name: signals that another peer
+    // sends with the same interface are not events of the store.
+    return connection_.connect(QString::fromLatin1(kDaemonService), QString::fromLatin1(kDaemonPath),
+                               QString::fromLatin1(kDaemonInterface), QString::fromLatin1(bus::kEventSignal),
+                               QStringLiteral("aa{ss}"), this,
+                               SLOT(onBrantwellSignal(QDBusMessage)));
+}
+
+std::vector<Announcement> DaemonLink::parseAnnouncement(const QDBusMessage& signal)
+{
+    std::vector<Announcement> out;
+    const auto args = signal.arguments();
+    if (args.isEmpty() || !args.first().canConvert<QDBusArgument>())
+        return out;
+    const auto arg = args.first().value<QDBusArgument>();
+    if (arg.currentSignature() != QLatin1String("aa{ss}"))
+        return out;
+    const auto events = qdbus_cast<QList<QMap<QString, QString>>>(arg);
+    out.reserve(static_cast<std::size_t>(events.size()));
+    for (const auto& event : events) {
+        const QString type = event.value(QStringLiteral("Type"));
+        Announcement a{};
+        if (type == QLatin1String("Set"))
+            a.type = Announcement::Type::Set;
+        else if (type == QLatin1String("Remove"))
+            a.type = Announcement::Type::Remove;
+        else
+            continue;
+        const auto field = [&event](const char* key) {
+            return event.value(QString::fromLatin1(key)).toStdString();
+        };
+        a.record = EventRecord{field("Date"), field("Priority"), field("Host"), field("Message")};
+        // The same rule as for a stored line: four non-empty fields.
+        if (a.record.date.empty() || a.record.priority.empty() || a.record.host.empty()
+            || a.record.message.empty())
+            continue;
+        out.push_back(std::move(a));
+    }
+    return out;
+}
+
+void DaemonLink::onBrantwellSignal(const QDBusMessage& signal)
+{
+    auto events = parseAnnouncement(signal);
+    if (!events.empty())
+        Q_EMIT announced(events);
+}
+
+} // namespace brantwell

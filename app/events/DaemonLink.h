@@ -1,0 +1,69 @@
+// The application's one link to BrantwellSrv over D-Bus: commands go out
+// through setCommand without ever blocking the caller, and the daemon's
+// "Brantwell" announcements of stored and removed events come in.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QObject>
+
+#include <nlohmann/json_fwd.hpp>
+
+#include "BusNames.h"
+#include "EventListModel.h"
+
+namespace brantwell {
+
+inline constexpr const char* kDaemonService = bus::kService;
+inline constexpr const char* kDaemonPath = bus::kObjectPath;
+inline constexpr const char* kDaemonInterface = bus::kInterface;
+
+// Makes the signal's aa{ss} known to the D-Bus type system; idempotent.
+void registerAnnouncementTypes();
+
+struct Announcement {
+    enum class Type { Set, Remove } type;
+    EventRecord record;
+};
+
+class DaemonLink final : public QObject {
+    Q_OBJECT
+public:
+    explicit DaemonLink(QDBusConnection connection, QObject* parent = nullptr);
+
+    // Sends one command dictionary (JSON object text) and returns at once.
+    void setPipe(const std::string& command);
+    void saveSettings(const nlohmann::json& settings);
+    // Deletes the counted lines from the event log files, in as many
+    // commands as the size limit of a message needs.
+    void updateEvents(const DeletionCounts& counts);
+
+    // Listens to the daemon's announcements; false when the bus refused.
+    bool subscribe();
+
+    // The event dictionaries of one "Brantwell" signal; entries without a
+    // known Type or with a missing field are left out.
+    static std::vector<Announcement> parseAnnouncement(const QDBusMessage& signal);
+
+Q_SIGNALS:
+    void replied(const QString& reply);
+    // Once per command given to setPipe/saveSettings/updateEvents, however
+    // many messages it took: the daemon did not take it, and why.
+    void commandFailed(const QString& reason);
+    void announced(const std::vector<Announcement>& events);
+
+private Q_SLOTS:
+    void onBrantwellSignal(const QDBusMessage& signal);
+
+private:
+    struct Group;
+    void send(const std::string& command, const std::shared_ptr<Group>& group);
+
+    QDBusConnection connection_;
+};
+
+} // namespace brantwell

@@ -1,0 +1,178 @@
+// The application with the real BrantwellSrv on a private bus, a scratch
+// data directory and a free UDP port: a datagram reaches the list, a
+// deletion reaches the files, an aged-out event leaves the list, and a new
+// start of the application lists what the files hold.
+#include <QtTest>
+
+#include <QDBusConnectionInterface>
+#include <QProcess>
+
+#include "events/EventLogReader.h"
+#include "testkit/PrivateBus.h"
+#include "events/ScanView.h"
+#include "common/SeverityImages.h"
+#include "testkit/StoreDir.h"
+#include "testkit/UdpTestClient.h"  // the daemon tests' UDP client
+#include "WindowController.h"
+
+using namespace brantwell;
+
+namespace {
+
+void sendDatagram(std::uint16_t port, const QByteArray& bytes)
+{
+    test::UdpSender().send(port, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+}
+
+std::string allFiles(const testkit::StoreDir& store)
+{
+    std::string text;
+    for (const auto& name : eventLogFiles(store.path()))
+        text += store.read(name);
+    return text;
+}
+
+} // namespace
+
+class EndToEndTest : public QObject {
+    Q_OBJECT
+private:
+    std::unique_ptr<testkit::PrivateBus> bus_;
+    std::unique_ptr<testkit::StoreDir> store_;
+    QProcess daemon_;
+    std::uint16_t port_ = 0;
+    int n_ = 0;
+
+    QDBusConnection connection()
+    {
+        return bus_->connect(QStringLiteral("e2e%1").arg(++n_));
+    }
+
+    // Why the daemon binary cannot take part; empty when it can.
+    static QString daemonMissing()
+    {
+        const QString binary = qEnvironmentVariable("BRANTWELL_DAEMON");
+        if (binary.isEmpty() || !QFile::exists(binary))
+            return QStringLiteral("BrantwellSrv was not built");
+        // A daemon built without its D-Bus channel cannot take part yet.
+        QFile file(binary);
+        if (!file.open(QIODevice::ReadOnly) || !file.readAll().contains(kDaemonInterface))
+            return QStringLiteral("this BrantwellSrv has no D-Bus command channel");
+        return {};
+    }
+
+    // Starts the daemon and waits until it owns its name on the bus.
+    void startDaemon()
+    {
+        const QString binary = qEnvironmentVariable("BRANTWELL_DAEMON");
+        port_ = test::freeUdpPort();
+        auto env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), bus_->address());
+        daemon_.setProcessEnvironment(env);
+        daemon_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        daemon_.start(binary, {QStringLiteral("--data-dir"), QString::fromStdString(store_->path()),
+                               QStringLiteral("--port"), QString::number(port_)});
+        QVERIFY(daemon_.waitForStarted(5000));
+        auto watcher = connection();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            watcher.interface()->isServiceRegistered(QString::fromLatin1(kDaemonService)).value(), 10000);
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        bus_ = std::make_unique<testkit::PrivateBus>();
+        QVERIFY(!bus_->address().isEmpty());
+        store_ = std::make_unique<testkit::StoreDir>();
+    }
+    void cleanup()
+    {
+        if (daemon_.state() != QProcess::NotRunning) {
+            daemon_.terminate();
+            if (!daemon_.waitForFinished(5000))
+                daemon_.kill();
+            daemon_.waitForFinished(2000);
+        }
+        bus_.reset();
+        store_.reset();
+    }
+
+    void listsADatagramAndDeletesItFromTheFiles()
+    {
+        if (const QString why = daemonMissing(); !why.isEmpty())
+            QSKIP(qPrintable(why));
+        startDaemon();
+        if (QTest::currentTestFailed())
+            return;
+        WindowController window({store_->path(), port_}, connection());
+        window.show();
+        window.Scan();
+        auto* list = window.scanView()->tableView()->model();
+
+        sendDatagram(port_, "<11>disk failure, sector 7");  // User.Error
+        QTRY_COMPARE_WITH_TIMEOUT(list->rowCount(), 1, 10000);
+        const EventRecord listed = window.events()->record(0);
+        QCOMPARE(QString::fromStdString(listed.priority), QStringLiteral("User.Error"));
+        QCOMPARE(QString::fromStdString(listed.host), QStringLiteral("127.0.0.1"));
+        QCOMPARE(QString::fromStdString(listed.message), QStringLiteral("disk failure, sector 7"));
+        // User.Error is in the Error row, display class 1 by default.
+        QCOMPARE(window.events()->displayClassOf(0), 1);
+        QVERIFY(!list->data(list->index(0, EventListModel::ImageColumn), Qt::DecorationRole).isNull());
+        QTRY_VERIFY_WITH_TIMEOUT(allFiles(*store_).find(formatEventLine(listed)) != std::string::npos, 5000);
+
+        window.scanView()->tableView()->selectRow(0);
+        QSignalSpy replied(window.link(), &DaemonLink::replied);
+        window.scanView()->deleteChosen(false);
+        QVERIFY(replied.wait(10000));
+        QCOMPARE(list->rowCount(), 0);
+        QVERIFY(allFiles(*store_).find(formatEventLine(listed)) == std::string::npos);
+    }
+
+    void takesOutTheRowOfAnEventRemovedByAge()
+    {
+        if (const QString why = daemonMissing(); !why.isEmpty())
+            QSKIP(qPrintable(why));
+        // Notices older than one minute go; the daemon's first removal
+        // pass runs as it starts.
+        store_->writeSettings({{"removalNotice", 1}, {"removalNoticeUnits", 0}});
+        const long long hourAgo = QDateTime::currentSecsSinceEpoch() - 3600;
+        const EventRecord old{std::to_string(hourAgo), "User.Notice", "10.0.0.5", "stale, old"};
+        const EventRecord fresh{std::to_string(hourAgo), "User.Error", "10.0.0.5", "kept"};
+        store_->write(eventLogFileName(hourAgo), formatEventLine(old) + formatEventLine(fresh));
+        WindowController window({store_->path(), 0}, connection());
+        window.show();
+        window.Scan();
+        QCOMPARE(window.events()->rowCount(), 2);
+        startDaemon();
+        if (QTest::currentTestFailed())
+            return;
+        QTRY_COMPARE_WITH_TIMEOUT(window.events()->rowCount(), 1, 10000);
+        QCOMPARE(QString::fromStdString(window.events()->record(0).message), QStringLiteral("kept"));
+        QVERIFY(allFiles(*store_).find(formatEventLine(old)) == std::string::npos);
+    }
+
+    void listsWhatTheFilesHoldNewestFirstAtTheNextStart()
+    {
+        if (const QString why = daemonMissing(); !why.isEmpty())
+            QSKIP(qPrintable(why));
+        startDaemon();
+        if (QTest::currentTestFailed())
+            return;
+        {
+            WindowController window({store_->path(), port_}, connection());
+            window.show();
+            for (int i = 0; i < 3; ++i) {
+                sendDatagram(port_, QByteArray("<13>message ") + QByteArray::number(i));
+                QTRY_COMPARE_WITH_TIMEOUT(window.events()->rowCount(), i + 1, 10000);
+            }
+        }
+        WindowController again({store_->path(), port_}, connection());
+        QCOMPARE(again.events()->rowCount(), 3);
+        for (int row = 0; row < 3; ++row)
+            QCOMPARE(QString::fromStdString(again.events()->record(row).message),
+                     QStringLiteral("message %1").arg(2 - row));
+    }
+};
+
+QTEST_MAIN(EndToEndTest)
+#include "EndToEnd_test.moc"

@@ -1,0 +1,206 @@
+#include "WindowController.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QMenu>
+#include <QMenuBar>
+#include <QScreen>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QToolButton>
+
+#include "HelpPage.h"
+#include "home/HomeView.h"
+#include "PlaceholderPage.h"
+#include "events/ScanView.h"
+
+namespace brantwell {
+
+namespace {
+// Announcements arrive in bursts of thousands a second; the list takes them
+// in batches so that the window keeps drawing and answering.
+constexpr int kFlushMilliseconds = 100;
+} // namespace
+
+WindowController::WindowController(StartOptions options, QDBusConnection bus, QWidget* parent)
+    : QMainWindow(parent), options_(std::move(options))
+{
+    setObjectName(QStringLiteral("mainWindow"));
+    setWindowTitle(QStringLiteral("Brantwell"));
+    events_ = new EventListModel(this);
+    link_ = new DaemonLink(std::move(bus), this);
+    connect(link_, &DaemonLink::commandFailed, this,
+            [this](const QString& reason) { statusBar()->showMessage(reason, 20000); });
+
+    initializeLog();
+    buildPages();
+    buildMenus();
+
+    resize(980, 640);
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+
+    flushTimer_.setSingleShot(true);
+    flushTimer_.setInterval(kFlushMilliseconds);
+    connect(&flushTimer_, &QTimer::timeout, this, &WindowController::flushAnnouncements);
+    connect(link_, &DaemonLink::announced, this, &WindowController::syslogNotify);
+    // After the store is read, as at every start: what the daemon announces
+    // in between is seen at the next start.
+    if (!link_->subscribe())
+        statusBar()->showMessage(
+            QStringLiteral("Not listening to BrantwellSrv: the system bus is not available."));
+    pages_->setCurrentIndex(HomePage);
+}
+
+void WindowController::initializeLog()
+{
+    const auto dictionary = readSettings(options_.dataDir);
+    settings_ = dictionary ? AppSettings::fromDictionary(*dictionary) : AppSettings::defaults();
+    events_->setDisplayClasses(settings_.iSeverity);
+    events_->setDateFormat(settings_.newDateFormat);
+    events_->loadStore(options_.dataDir);
+}
+
+void WindowController::buildPages()
+{
+    pages_ = new QStackedWidget(this);
+    pages_->setObjectName(QStringLiteral("pages"));
+    homeView_ = new HomeView(events_, options_.dataDir, pages_);
+    scanView_ = new ScanView(events_, link_, options_.syslogPort, pages_);
+    auto* reports = new PlaceholderPage(QStringLiteral("reportsView"), QStringLiteral("Reports"), false, pages_);
+    auto* tools = new ToolsView(pages_);
+    pages_->addWidget(homeView_);  // 0
+    pages_->addWidget(scanView_);  // 1
+    pages_->addWidget(reports);    // 2
+    pages_->addWidget(tools);      // 3
+    const std::pair<const char*, const char*> editors[] = {
+        {"toolsViewOptions", "Options"}, {"toolsViewActions", "Actions"}, {"toolsViewExport", "Export settings"}};
+    for (const auto& [name, title] : editors) {
+        auto* page = new PlaceholderPage(QString::fromLatin1(name), QString::fromLatin1(title), true, pages_);
+        connect(page, &PlaceholderPage::closeRequested, this, &WindowController::showPage);
+        editors_.push_back(page);
+        pages_->addWidget(page);  // 4, 5, 6
+    }
+    setCentralWidget(pages_);
+
+    connect(scanView_, &ScanView::syslogOptions, this, [this] { openEditor(OptionsPage, ScanPage); });
+    connect(scanView_, &ScanView::syslogActions, this, [this] { openEditor(ActionsPage, ScanPage); });
+    connect(tools, &ToolsView::openOptions, this, [this] { openEditor(OptionsPage, ToolsPage); });
+    connect(tools, &ToolsView::openActions, this, [this] { openEditor(ActionsPage, ToolsPage); });
+    connect(tools, &ToolsView::openExport, this, [this] { openEditor(ExportPage, ToolsPage); });
+}
+
+void WindowController::buildMenus()
+{
+    auto* menu = menuBar()->addMenu(QStringLiteral("&Brantwell"));
+    menu->setObjectName(QStringLiteral("applicationMenu"));
+    auto* toolbar = addToolBar(QStringLiteral("Pages"));
+    toolbar->setObjectName(QStringLiteral("pagesToolBar"));
+    toolbar->setMovable(false);
+    const std::pair<QString, void (WindowController::*)()> pages[] = {
+        {QStringLiteral("Home"), &WindowController::Home},
+        {QStringLiteral("Events"), &WindowController::Scan},
+        {QStringLiteral("Reports"), &WindowController::Reports},
+        {QStringLiteral("Tools"), &WindowController::Tools}};
+    for (const auto& [title, slot] : pages) {
+        auto* action = menu->addAction(title, this, slot);
+        action->setObjectName(title.toLower() + QStringLiteral("Action"));
+        toolbar->addAction(action);
+    }
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("About"), this, &WindowController::About)
+        ->setObjectName(QStringLiteral("aboutAction"));
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("Quit"), QKeySequence::Quit, qApp, &QApplication::quit);
+
+    auto* spacer = new QWidget(toolbar);
+    spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    toolbar->addWidget(spacer);
+    auto* help = new QToolButton(toolbar);
+    help->setObjectName(QStringLiteral("helpButton"));
+    help->setText(QStringLiteral("?"));
+    help->setToolTip(QStringLiteral("Help"));
+    connect(help, &QToolButton::clicked, this, &WindowController::HelpDropDown);
+    toolbar->addWidget(help);
+}
+
+void WindowController::showPage(int page)
+{
+    if (page < 0 || page >= pages_->count())
+        return;
+    // A menu command brings a hidden window back first.
+    if (!isVisible())
+        show();
+    raise();
+    pages_->setCurrentIndex(page);
+}
+
+void WindowController::openEditor(int page, int parentTab)
+{
+    const auto i = static_cast<std::size_t>(page - OptionsPage);
+    if (i >= editors_.size())
+        return;
+    editors_[i]->parentTab = parentTab;
+    showPage(page);
+}
+
+void WindowController::Help()
+{
+    if (!openHelp())
+        statusBar()->showMessage(QStringLiteral("The help page could not be opened."), 10000);
+}
+
+void WindowController::HelpDropDown()
+{
+    auto* menu = new QMenu(QStringLiteral("Menu"), this);
+    menu->setObjectName(QStringLiteral("helpDropDown"));
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->addAction(QStringLiteral("Brantwell Help..."), this, &WindowController::Help);
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("About Brantwell..."), this, &WindowController::About);
+    menu->popup(QCursor::pos() + QPoint(0, 20));
+}
+
+void WindowController::About()
+{
+    if (!isVisible())
+        show();
+    auto* about = new AboutView(this);
+    about->setAttribute(Qt::WA_DeleteOnClose);
+    about->open();  // window-modal
+}
+
+bool WindowController::isShown(QWidget* page) const
+{
+    return isVisible() && pages_->currentWidget() == page;
+}
+
+void WindowController::syslogNotify(const std::vector<Announcement>& events)
+{
+    pending_.insert(pending_.end(), events.begin(), events.end());
+    if (!flushTimer_.isActive())
+        flushTimer_.start();
+}
+
+void WindowController::flushAnnouncements()
+{
+    std::vector<Announcement> batch;
+    batch.swap(pending_);
+    // Runs of the same type in arrival order, so that an event announced
+    // and removed within one batch is first added, then taken out.
+    std::vector<EventRecord> run;
+    for (std::size_t i = 0; i < batch.size();) {
+        const auto type = batch[i].type;
+        run.clear();
+        for (; i < batch.size() && batch[i].type == type; ++i)
+            run.push_back(std::move(batch[i].record));
+        if (type == Announcement::Type::Set)
+            events_->addEvents(run);
+        else
+            events_->removeEvents(run);
+    }
+    if (isShown(homeView_))
+        homeView_->setEventsStatus();
+}
+
+} // namespace brantwell

@@ -1,0 +1,76 @@
+// The main window: its pages by index, the menus, the start-up pass that
+// reads the settings and the event store, and the daemon's announcements.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <QDBusConnection>
+#include <QMainWindow>
+#include <QStackedWidget>
+#include <QTimer>
+
+#include "common/AppSettings.h"
+#include "events/DaemonLink.h"
+#include "events/EventListModel.h"
+
+namespace brantwell {
+
+class HomeView;
+class ScanView;
+class PlaceholderPage;
+
+struct StartOptions {
+    std::string dataDir{kDefaultDataDirectory};
+    std::uint16_t syslogPort = 514;  // where the test message goes
+};
+
+class WindowController final : public QMainWindow {
+    Q_OBJECT
+public:
+    enum Page { HomePage, ScanPage, ReportsPage, ToolsPage, OptionsPage, ActionsPage, ExportPage };
+
+    WindowController(StartOptions options, QDBusConnection bus, QWidget* parent = nullptr);
+
+    void Home() { showPage(HomePage); }
+    void Scan() { showPage(ScanPage); }
+    void Reports() { showPage(ReportsPage); }
+    void Tools() { showPage(ToolsPage); }
+    void Help();
+    void HelpDropDown();
+    void About();
+
+    int currentPage() const { return pages_->currentIndex(); }
+    void showPage(int page);
+    // Opens an editor page and remembers where to return.
+    void openEditor(int page, int parentTab);
+
+    const AppSettings& settings() const { return settings_; }
+    EventListModel* events() const { return events_; }
+    DaemonLink* link() const { return link_; }
+    HomeView* homeView() const { return homeView_; }
+    ScanView* scanView() const { return scanView_; }
+    // Announcements not yet in the list; taken in one batch shortly.
+    void flushAnnouncements();
+
+private:
+    void initializeLog();
+    void buildPages();
+    void buildMenus();
+    void syslogNotify(const std::vector<Announcement>& events);
+    bool isShown(QWidget* page) const;
+
+    StartOptions options_;
+    AppSettings settings_;
+    EventListModel* events_ = nullptr;
+    DaemonLink* link_ = nullptr;
+    QStackedWidget* pages_ = nullptr;
+    HomeView* homeView_ = nullptr;
+    ScanView* scanView_ = nullptr;
+    std::vector<PlaceholderPage*> editors_;  // pages 4, 5, 6
+    std::vector<Announcement> pending_;
+    QTimer flushTimer_;
+};
+
+} // namespace brantwell

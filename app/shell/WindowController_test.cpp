@@ -1,0 +1,192 @@
+// The main window: pages by index, menus, the start-up pass and the
+// announcements of the daemon taken in batches.
+#include <QtTest>
+
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QStatusBar>
+#include <QToolButton>
+
+#include "home/HomeView.h"
+#include "PlaceholderPage.h"
+#include "testkit/PrivateBus.h"
+#include "events/ScanView.h"
+#include "testkit/StoreDir.h"
+#include "WindowController.h"
+
+using namespace brantwell;
+
+namespace {
+
+QString messageAt(const QAbstractItemModel& m, int row)
+{
+    return m.data(m.index(row, EventListModel::MessageColumn)).toString();
+}
+
+} // namespace
+
+class WindowControllerTest : public QObject {
+    Q_OBJECT
+private:
+    std::unique_ptr<testkit::PrivateBus> bus_;
+    int n_ = 0;
+    QDBusConnection connection(const char* role)
+    {
+        return bus_->connect(QStringLiteral("%1%2").arg(QString::fromLatin1(role)).arg(++n_));
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        bus_ = std::make_unique<testkit::PrivateBus>();
+        QVERIFY(!bus_->address().isEmpty());
+    }
+    void cleanup() { bus_.reset(); }
+
+    void keepsThePageIndices()
+    {
+        testkit::StoreDir store;
+        WindowController window({store.path(), 514}, connection("app"));
+        window.show();
+        auto* pages = window.findChild<QStackedWidget*>(QStringLiteral("pages"));
+        const char* names[] = {"homeView", "scanView", "reportsView", "toolsView",
+                               "toolsViewOptions", "toolsViewActions", "toolsViewExport"};
+        QCOMPARE(pages->count(), 7);
+        for (int i = 0; i < 7; ++i)
+            QCOMPARE(pages->widget(i)->objectName(), QString::fromLatin1(names[i]));
+        QCOMPARE(window.currentPage(), 0);
+        const char* placeholders[] = {"reportsView", "toolsViewOptions", "toolsViewActions", "toolsViewExport"};
+        for (const char* name : placeholders)
+            QVERIFY(pages->findChild<QWidget*>(QString::fromLatin1(name))
+                        ->findChild<QLabel*>(QStringLiteral("placeholderNote"))->text().contains(QLatin1String("later version")));
+    }
+
+    void switchesPagesFromTheMenuAndShowsAHiddenWindow()
+    {
+        testkit::StoreDir store;
+        WindowController window({store.path(), 514}, connection("app"));
+        window.show();
+        auto* menu = window.menuBar()->findChild<QMenu*>(QStringLiteral("applicationMenu"));
+        QVERIFY(menu);
+        QStringList titles;
+        for (auto* a : menu->actions())
+            if (!a->isSeparator())
+                titles << a->text();
+        QCOMPARE(titles, (QStringList{"Home", "Events", "Reports", "Tools", "About", "Quit"}));
+        window.hide();
+        window.findChild<QAction*>(QStringLiteral("eventsAction"))->trigger();
+        QVERIFY(window.isVisible());
+        QCOMPARE(window.currentPage(), 1);
+        window.findChild<QAction*>(QStringLiteral("toolsAction"))->trigger();
+        QCOMPARE(window.currentPage(), 3);
+    }
+
+    void returnsFromAnEditorToThePageThatOpenedIt()
+    {
+        testkit::StoreDir store;
+        WindowController window({store.path(), 514}, connection("app"));
+        window.show();
+        window.Scan();
+        window.scanView()->syslogActions();
+        QCOMPARE(window.currentPage(), 5);
+        window.findChild<QWidget*>(QStringLiteral("toolsViewActions"))
+            ->findChild<QPushButton*>(QStringLiteral("backButton"))->click();
+        QCOMPARE(window.currentPage(), 1);
+        window.Tools();
+        window.findChild<QPushButton*>(QStringLiteral("toolsExport"))->click();
+        QCOMPARE(window.currentPage(), 6);
+        window.findChild<QWidget*>(QStringLiteral("toolsViewExport"))
+            ->findChild<QPushButton*>(QStringLiteral("backButton"))->click();
+        QCOMPARE(window.currentPage(), 3);
+    }
+
+    void offersHelpAndAboutInTheHelpDropDown()
+    {
+        testkit::StoreDir store;
+        WindowController window({store.path(), 514}, connection("app"));
+        window.show();
+        window.HelpDropDown();
+        auto* menu = window.findChild<QMenu*>(QStringLiteral("helpDropDown"));
+        QVERIFY(menu);
+        QCOMPARE(menu->title(), QStringLiteral("Menu"));
+        const auto actions = menu->actions();
+        QCOMPARE(actions.size(), 3);
+        QCOMPARE(actions[0]->text(), QStringLiteral("Brantwell Help..."));
+        QVERIFY(actions[1]->isSeparator());
+        QCOMPARE(actions[2]->text(), QStringLiteral("About Brantwell..."));
+        for (auto* a : actions)
+            QVERIFY(a->shortcut().isEmpty());
+        menu->close();
+    }
+
+    void readsTheStoreAndSettingsAtStart()
+    {
+        testkit::StoreDir store;
+        store.writeSettings({{"severityNotice", 2}, {"dateFormat", "HH:mm:ss"}});
+        store.write("2026-03-07.log", "1772870400,User.Notice,10.0.0.1,older\n1772870401,User.Notice,10.0.0.1,newer\n");
+        WindowController window({store.path(), 514}, connection("app"));
+        window.show();
+        QCOMPARE(window.events()->rowCount(), 2);
+        QCOMPARE(window.events()->displayDate(0), QStringLiteral("09:00:01"));
+        QCOMPARE(window.homeView()->severityStatus(), 2);
+        QCOMPARE(window.homeView()->findChild<QLabel*>(QStringLiteral("eventsNotice"))->text(), QStringLiteral("2"));
+    }
+
+    void followsTheAnnouncementsOfTheDaemon()
+    {
+        testkit::StoreDir store;
+        testkit::BusPeer peer(connection("peer"));
+        QVERIFY(peer.ok());
+        WindowController window({store.path(), 514}, connection("app"));
+        window.show();
+        auto* list = window.scanView()->tableView()->model();
+        QVERIFY(peer.announce({{Announcement::Type::Set, {"1772870400", "Kernel.Emergency", "10.0.0.7", "fire"}}}));
+        QTRY_COMPARE_WITH_TIMEOUT(list->rowCount(), 1, 5000);
+        // The Home page is shown: it follows at once.
+        QCOMPARE(window.homeView()->severityStatus(), 2);
+        QCOMPARE(window.homeView()->findChild<QLabel*>(QStringLiteral("eventsEmergency"))->text(), QStringLiteral("1"));
+
+        window.Scan();
+        QVERIFY(peer.announce({{Announcement::Type::Remove, {"1772870400", "Kernel.Emergency", "10.0.0.7", "fire"}}}));
+        QTRY_COMPARE_WITH_TIMEOUT(list->rowCount(), 0, 5000);
+        window.Home();
+        QCOMPARE(window.homeView()->severityStatus(), 0);
+    }
+
+    void takesBurstsOfAnnouncementsInBatches()
+    {
+        testkit::StoreDir store;
+        testkit::BusPeer peer(connection("peer"));
+        WindowController window({store.path(), 514}, connection("app"));
+        window.show();
+        window.Scan();
+        QSignalSpy inserted(window.events(), &QAbstractItemModel::rowsInserted);
+        constexpr int kSignals = 50, kPerSignal = 200;
+        for (int s = 0; s < kSignals; ++s) {
+            std::vector<Announcement> burst;
+            for (int i = 0; i < kPerSignal; ++i)
+                burst.push_back({Announcement::Type::Set,
+                                 {std::to_string(1772870400 + s * kPerSignal + i), "User.Notice", "h",
+                                  "m" + std::to_string(s * kPerSignal + i)}});
+            QVERIFY(peer.announce(burst));
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(window.events()->rowCount(), kSignals * kPerSignal, 10000);
+        QVERIFY(inserted.count() < kSignals);
+        QCOMPARE(messageAt(*window.events(), 0), QStringLiteral("m%1").arg(kSignals * kPerSignal - 1));
+    }
+
+    void showsInTheStatusBarWhyACommandWasNotSent()
+    {
+        testkit::StoreDir store;
+        WindowController window({store.path(), 514}, connection("app"));
+        window.show();
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("not running"));
+        window.link()->setPipe(R"({"command":"update","Events":{}})");
+        QTRY_VERIFY_WITH_TIMEOUT(window.statusBar()->currentMessage().contains(QLatin1String("not running")), 5000);
+    }
+};
+
+QTEST_MAIN(WindowControllerTest)
+#include "WindowController_test.moc"

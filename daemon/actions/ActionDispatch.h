@@ -1,0 +1,59 @@
+// Dispatch of the automatic actions: for every accepted event, each action
+// whose record test matches queues its commands on the command pool, in list
+// order, with the event's values filled into the command texts.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "DateFormat.h"
+#include "store/EventHooks.h"
+
+namespace brantwell {
+
+class ChildReaper;
+class CommandPool;
+class FailureLog;
+class JournalWriter;
+class SettingsPipe;
+
+struct PlaceholderValues {
+    std::string_view host;
+    std::string_view date;  // the display date text, not the stored seconds
+    std::string_view priority;
+    std::string_view message;
+};
+
+// Replaces every "$host", then every "$date", then "$priority", then
+// "$message", each step on the result of the one before; so a message that
+// holds "$host" reaches the command unchanged.
+std::string replacePlaceholders(std::string_view text, const PlaceholderValues& values);
+
+// What the commands of an action need besides their own fields.
+struct ActionContext {
+    SettingsPipe& settings;  // an e-mail reads the server settings when it starts
+    ChildReaper& reaper;
+    FailureLog& failures;
+    const JournalWriter& journal;
+};
+
+class ActionDispatch final : public ActionDispatcher {
+public:
+    ActionDispatch(CommandPool& pool, ActionContext context);
+
+    // On the receiver thread only (it keeps the date formatter).
+    void dispatch(const Settings& settings, const AcceptedEvent& event) override;
+
+private:
+    const std::string& displayDate(const std::string& dateFormat, double time);
+
+    CommandPool& pool_;
+    ActionContext context_;
+    // Building an ICU formatter is costly: one is kept for the last
+    // `dateFormat` text and rebuilt only when a save changes it.
+    std::optional<DateFormatter> formatter_;
+    std::string dateText_;
+};
+
+} // namespace brantwell

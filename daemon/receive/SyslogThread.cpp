@@ -1,0 +1,248 @@
+#include "SyslogThread.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <netinet/in.h>
+#include <linux/sock_diag.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <array>
+#include <vector>
+
+#include "store/EventStore.h"
+#include "HostResolver.h"
+#include "settings/SettingsPipe.h"
+#include "SyslogParser.h"
+
+namespace brantwell {
+
+namespace {
+
+constexpr int kBatchSize = 128;
+constexpr int kReceiveBuffer = 32 * 1024 * 1024;
+constexpr int kDropSettleMs = 100;
+constexpr int kGatherMs = 1;
+constexpr int kGatherBuffer = 4 * 1024 * 1024;
+
+double realClock()
+{
+    using namespace std::chrono;
+    return duration<double>(system_clock::now().time_since_epoch()).count();
+}
+
+} // namespace
+
+// Buffers of one receive batch, reused from batch to batch so the loop does
+// not allocate once warmed up.
+struct SyslogThread::Batch {
+    std::array<mmsghdr, kBatchSize> headers{};
+    std::array<iovec, kBatchSize> iov{};
+    std::array<sockaddr_in, kBatchSize> senders{};
+    std::array<std::array<char, kMaxDatagram>, kBatchSize> data{};
+    ParsedDatagram parsed;
+    std::vector<EventRecord> records = std::vector<EventRecord>(kBatchSize);
+    std::vector<std::string> senderTexts = std::vector<std::string>(kBatchSize);
+    HostResolver resolver;
+    // Most datagrams of a burst come from the sender of the one before.
+    in_addr_t lastSender = 0;
+    std::string lastSenderText;
+    double lastDropCheck = 0;
+
+    void prepare(int count)
+    {
+        for (int i = 0; i < count; ++i) {
+            iov[i] = {data[i].data(), data[i].size()};
+            auto& h = headers[i].msg_hdr;
+            h.msg_name = &senders[i];
+            h.msg_namelen = sizeof senders[i];
+            h.msg_iov = &iov[i];
+            h.msg_iovlen = 1;
+            h.msg_control = nullptr;
+            h.msg_controllen = 0;
+            h.msg_flags = 0;
+        }
+    }
+};
+
+SyslogThread::SyslogThread(SettingsPipe& settings, EventStore& store, EventAnnouncer* announcer,
+                           ActionDispatcher* dispatcher, Clock clock)
+    : settings_(settings), store_(store), announcer_(announcer), dispatcher_(dispatcher),
+      clock_(clock ? std::move(clock) : Clock(realClock)), wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
+{
+}
+
+SyslogThread::~SyslogThread()
+{
+    if (fd_ >= 0)
+        close(fd_);
+    if (wakeFd_ >= 0)
+        close(wakeFd_);
+}
+
+bool SyslogThread::open(std::uint16_t port, const std::string& address)
+{
+    if (fd_ >= 0) {
+        close(fd_);
+        fd_ = -1;
+    }
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(port);
+    if (inet_pton(AF_INET, address.c_str(), &sa.sin_addr) != 1) {
+        errno = EINVAL;
+        return false;
+    }
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+    if (fd < 0)
+        return false;
+    const int one = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    // A burst must wait in the socket, not be lost: ask for a large buffer,
+    // beyond rmem_max when privileged.
+    if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &kReceiveBuffer, sizeof kReceiveBuffer) != 0)
+        setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &kReceiveBuffer, sizeof kReceiveBuffer);
+    if (bind(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
+        const int saved = errno;
+        close(fd);
+        errno = saved;
+        return false;
+    }
+    // Letting datagrams gather for a millisecond needs room for them: with
+    // the default buffer of an unprivileged socket (about 200 datagrams) a
+    // fast stream would overflow it while the receiver waits.
+    int granted = 0;
+    socklen_t length = sizeof granted;
+    gather_ = getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &granted, &length) == 0 && granted >= kGatherBuffer;
+    fd_ = fd;
+    return true;
+}
+
+std::uint16_t SyslogThread::boundPort() const
+{
+    sockaddr_in sa{};
+    socklen_t len = sizeof sa;
+    if (fd_ < 0 || getsockname(fd_, reinterpret_cast<sockaddr*>(&sa), &len) != 0)
+        return 0;
+    return ntohs(sa.sin_port);
+}
+
+void SyslogThread::run(std::stop_token stop)
+{
+    std::stop_callback wake(stop, [this] {
+        const std::uint64_t one = 1;
+        (void)!write(wakeFd_, &one, sizeof one);
+    });
+    auto batch = std::make_unique<Batch>();
+    while (!stop.stop_requested()) {
+        batch->prepare(kBatchSize);
+        const int n = recvmmsg(fd_, batch->headers.data(), kBatchSize, MSG_DONTWAIT, nullptr);
+        if (n > 0) {
+            handleBatch(*batch, n);
+            if (n == kBatchSize || !gather_)
+                continue;
+            // A short batch emptied the socket while datagrams are flowing.
+            // Let them gather for kGatherMs before the next receive, so a
+            // wake-up (and a write) serves tens of datagrams instead of a
+            // few; at a few ten thousand a second the wake-ups, not the
+            // datagrams, were most of the cost. A stop ends the wait.
+            pollfd w{wakeFd_, POLLIN, 0};
+            poll(&w, 1, kGatherMs);
+            continue;
+        } else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+            // Not a socket we can read (never bound): wait for the stop
+            // instead of spinning.
+            if (fd_ < 0 || errno == EBADF || errno == ENOTSOCK) {
+                pollfd w{wakeFd_, POLLIN, 0};
+                poll(&w, 1, -1);
+                continue;
+            }
+        }
+        // While datagrams come, the drop count is read a few times a second
+        // (handleBatch); once they have stopped for kDropSettleMs, the final
+        // count of the burst. Reading it at every pause would cost a
+        // syscall per wake-up.
+        pollfd fds[2] = {{fd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+        if (poll(fds, 2, dropsStale_ ? kDropSettleMs : -1) == 0) {
+            readKernelDrops();
+            dropsStale_ = false;
+        }
+    }
+}
+
+void SyslogThread::readKernelDrops()
+{
+    std::uint32_t info[SK_MEMINFO_VARS] = {};
+    socklen_t length = sizeof info;
+    if (getsockopt(fd_, SOL_SOCKET, SO_MEMINFO, info, &length) == 0 && length > SK_MEMINFO_DROPS * sizeof info[0])
+        statistics_.kernelDropped.store(info[SK_MEMINFO_DROPS], std::memory_order_relaxed);
+}
+
+void SyslogThread::handleBatch(Batch& batch, int count)
+{
+    const auto settings = settings_.snapshot();  // one consistent view per batch
+    const double now = clock_();
+    const std::string dateText = dateFieldText(now);
+    statistics_.received.fetch_add(static_cast<std::uint64_t>(count), std::memory_order_relaxed);
+    // The kernel's count of datagrams it dropped on this socket, a few times
+    // a second: asking per datagram (SO_RXQ_OVFL) cost a control message each.
+    if (now - batch.lastDropCheck >= 0.1 || now < batch.lastDropCheck) {
+        batch.lastDropCheck = now;
+        readKernelDrops();
+    }
+    dropsStale_ = true;
+
+    int kept = 0;
+    std::uint64_t empty = 0, filtered = 0;
+    for (int i = 0; i < count; ++i) {
+        const auto& h = batch.headers[i];
+        const auto length = std::min<std::size_t>(h.msg_len, kMaxDatagram);
+        parseDatagram(std::string_view(batch.data[i].data(), length), batch.parsed);
+        if (batch.parsed.empty) {
+            ++empty;
+            continue;
+        }
+        const std::uint32_t sender = ntohl(batch.senders[i].sin_addr.s_addr);
+        if (!settings->accepts({sender, batch.parsed.priority, batch.parsed.message})) {
+            ++filtered;
+            continue;
+        }
+        const in_addr_t raw = batch.senders[i].sin_addr.s_addr;
+        if (raw != batch.lastSender || batch.lastSenderText.empty()) {
+            char dotted[INET_ADDRSTRLEN];
+            inet_ntop(AF_INET, &batch.senders[i].sin_addr, dotted, sizeof dotted);
+            batch.lastSender = raw;
+            batch.lastSenderText.assign(dotted);
+        }
+        std::string& senderText = batch.senderTexts[kept];
+        senderText.assign(batch.lastSenderText);
+        EventRecord& r = batch.records[kept];
+        r.date.assign(dateText);
+        r.priority.assign(batch.parsed.priority);
+        r.host.assign(settings->bHostsDisplay ? batch.resolver.hostText(sender, senderText) : senderText);
+        r.message.assign(batch.parsed.message);
+        ++kept;
+    }
+    statistics_.empty.fetch_add(empty, std::memory_order_relaxed);
+    statistics_.filtered.fetch_add(filtered, std::memory_order_relaxed);
+    if (kept == 0)
+        return;
+
+    const std::span<const EventRecord> events(batch.records.data(), static_cast<std::size_t>(kept));
+    if (announcer_)
+        announcer_->announce(EventType::Set, events);
+    const std::size_t written = store_.append(now, events);
+    statistics_.stored.fetch_add(written, std::memory_order_relaxed);
+    statistics_.unstored.fetch_add(events.size() - written, std::memory_order_relaxed);
+    if (dispatcher_) {
+        for (int i = 0; i < kept; ++i)
+            dispatcher_->dispatch(*settings, {batch.senderTexts[i], now, batch.records[i]});
+    }
+}
+
+} // namespace brantwell

@@ -1,0 +1,175 @@
+#include "EventStore.h"
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "testkit/TestSupport.h"
+
+using brantwell::EventRecord;
+using brantwell::EventStore;
+using namespace brantwell::test;
+
+namespace {
+
+// 2026-12-08 23:59:59 in Europe/Berlin (the tests run with that TZ).
+constexpr double kLastSecond = 1796770799;
+
+EventRecord event(const std::string& message, const std::string& date = "1796770799")
+{
+    return {date, "User.Notice", "10.0.0.1", message};
+}
+
+} // namespace
+
+TEST(EventStore, AppendsWholeLinesToTheFileOfTheLocalDay)
+{
+    TempDir dir;
+    EventStore store(dir.path());
+    const std::vector<EventRecord> first = {event("a,b,c"), event("")};
+    EXPECT_EQ(store.append(kLastSecond, first), 2u);
+    const std::vector<EventRecord> second = {event("next day", "1796770800")};
+    EXPECT_EQ(store.append(kLastSecond + 1, second), 1u);
+
+    EXPECT_EQ(readFile(dir.file("2026-12-08.log")),
+              "1796770799,User.Notice,10.0.0.1,a,b,c\n1796770799,User.Notice,10.0.0.1,\n");
+    EXPECT_EQ(readFile(dir.file("2026-12-09.log")), "1796770800,User.Notice,10.0.0.1,next day\n");
+    EXPECT_EQ(fileMode(dir.file("2026-12-08.log")), 0640);
+    EXPECT_EQ(fileMode(dir.path()), 0700);  // mkdtemp's; the store does not widen it
+}
+
+TEST(EventStore, KeepsTheModeOfAnExistingFile)
+{
+    TempDir dir;
+    writeFile(dir.file("2026-12-08.log"), "old line\n");
+    ::chmod(dir.file("2026-12-08.log").c_str(), 0600);
+    EventStore store(dir.path());
+    const std::vector<EventRecord> one = {event("x")};
+    store.append(kLastSecond, one);
+    EXPECT_EQ(fileMode(dir.file("2026-12-08.log")), 0600);
+    EXPECT_EQ(readFile(dir.file("2026-12-08.log")), "old line\n1796770799,User.Notice,10.0.0.1,x\n");
+}
+
+TEST(EventStore, CreatesAMissingDirectoryAndRecreatesADeletedFile)
+{
+    TempDir dir;
+    const std::string sub = dir.path() + "/a/b";
+    EventStore store(sub);
+    const std::vector<EventRecord> one = {event("x")};
+    ASSERT_EQ(store.append(kLastSecond, one), 1u);
+    EXPECT_EQ(fileMode(sub), 0750);
+    // Somebody deletes the open file: the next append must not vanish into it.
+    ::unlink((sub + "/2026-12-08.log").c_str());
+    ASSERT_EQ(store.append(kLastSecond, one), 1u);
+    EXPECT_EQ(readFile(sub + "/2026-12-08.log"), "1796770799,User.Notice,10.0.0.1,x\n");
+}
+
+TEST(EventStore, RewriteReplacesDeletesOrLeavesAlone)
+{
+    TempDir dir;
+    EventStore store(dir.path());
+    const std::vector<EventRecord> three = {event("1"), event("2"), event("3")};
+    store.append(kLastSecond, three);
+    const std::string path = dir.file("2026-12-08.log");
+
+    struct stat before {};
+    ::stat(path.c_str(), &before);
+    EXPECT_TRUE(store.rewrite("2026-12-08.log", [](std::vector<std::string>&) { return false; }));
+    struct stat after {};
+    ::stat(path.c_str(), &after);
+    EXPECT_EQ(before.st_ino, after.st_ino) << "an unchanged file must not be rewritten";
+
+    EXPECT_TRUE(store.rewrite("2026-12-08.log", [](std::vector<std::string>& lines) {
+        EXPECT_EQ(lines.size(), 3u);
+        lines.erase(lines.begin() + 1);
+        return true;
+    }));
+    EXPECT_EQ(readFile(path), "1796770799,User.Notice,10.0.0.1,1\n1796770799,User.Notice,10.0.0.1,3\n");
+    EXPECT_EQ(fileMode(path), 0640);
+
+    // The store kept the old file open; the next append must reach the new one.
+    const std::vector<EventRecord> four = {event("4")};
+    store.append(kLastSecond, four);
+    EXPECT_EQ(readFile(path), "1796770799,User.Notice,10.0.0.1,1\n1796770799,User.Notice,10.0.0.1,3\n"
+                              "1796770799,User.Notice,10.0.0.1,4\n");
+
+    EXPECT_TRUE(store.rewrite("2026-12-08.log", [](std::vector<std::string>& lines) {
+        lines.clear();
+        return true;
+    }));
+    EXPECT_FALSE(exists(path));
+    EXPECT_FALSE(store.rewrite("missing.log", [](std::vector<std::string>&) { return true; }));
+}
+
+TEST(EventStore, ListsOnlyEventLogFiles)
+{
+    TempDir dir;
+    writeFile(dir.file("2026-01-01.log"), "");
+    writeFile(dir.file("Brantwell.ini"), "{}");
+    writeFile(dir.file("notes.LOG"), "");
+    writeFile(dir.file("2026-01-02.log.tmp1"), "");
+    EventStore store(dir.path());
+    EXPECT_EQ(store.listFiles(), std::vector<std::string>{"2026-01-01.log"});
+}
+
+TEST(EventStore, ConcurrentRewritesLoseNoAppendedLine)
+{
+    TempDir dir;
+    EventStore store(dir.path());
+    constexpr int kBatches = 2000;
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        for (int i = 0; i < kBatches; ++i) {
+            const std::vector<EventRecord> batch = {event("keep " + std::to_string(i)), event("drop")};
+            store.append(kLastSecond, batch);
+        }
+        done = true;
+    });
+    int rounds = 0;
+    while (!done || rounds == 0) {
+        store.rewrite("2026-12-08.log", [](std::vector<std::string>& lines) {
+            const auto before = lines.size();
+            std::erase_if(lines, [](const std::string& l) { return l.ends_with(",drop\n"); });
+            return lines.size() != before;
+        });
+        ++rounds;
+    }
+    writer.join();
+    store.rewrite("2026-12-08.log", [](std::vector<std::string>& lines) {
+        std::erase_if(lines, [](const std::string& l) { return l.ends_with(",drop\n"); });
+        return true;
+    });
+    const std::string contents = readFile(dir.file("2026-12-08.log"));
+    for (int i = 0; i < kBatches; ++i)
+        ASSERT_NE(contents.find(",keep " + std::to_string(i) + "\n"), std::string::npos) << i;
+    EXPECT_EQ(std::count(contents.begin(), contents.end(), '\n'), kBatches);
+}
+
+TEST(EventStore, EndsATornLastLineBeforeAppending)
+{
+    TempDir dir;
+    writeFile(dir.file("2026-12-08.log"), "1796770000,User.Notice,10.0.0.1,whole\n1796770001,User.No");
+    EventStore store(dir.path());
+    const std::vector<EventRecord> one = {event("next")};
+    store.append(kLastSecond, one);
+    EXPECT_EQ(readFile(dir.file("2026-12-08.log")),
+              "1796770000,User.Notice,10.0.0.1,whole\n1796770001,User.No\n"
+              "1796770799,User.Notice,10.0.0.1,next\n");
+}
+
+TEST(EventStore, SaysWhenEventsCannotBeWritten)
+{
+    TempDir dir;
+    const std::string blocked = dir.path() + "/not-a-directory";
+    writeFile(blocked, "a plain file where the store should be");
+    EventStore store(blocked);
+    const std::vector<EventRecord> one = {event("lost")};
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(store.append(kLastSecond, one), 0u);
+    EXPECT_EQ(store.append(kLastSecond, one), 0u);
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find("cannot append to " + blocked + "/2026-12-08.log"), std::string::npos) << said;
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << "a lasting failure is not repeated at once";
+}

@@ -1,0 +1,23 @@
+// The names of the daemon's D-Bus channel, written once for the daemon, the
+// application, brantwellctl and the tests. The interface itself is
+// described in dbus/com.Corvanta.BrantwellSrv.xml beside this file.
+#pragma once
+
+// A macro as well, for the places that need a string literal (Qt's
+// Q_CLASSINFO).
+#define BRANTWELL_BUS_INTERFACE "com.Corvanta.BrantwellSrv.MyXPCProtocol"
+
+namespace brantwell::bus {
+
+inline constexpr char kService[] = "com.Corvanta.BrantwellSrv";
+inline constexpr char kObjectPath[] = "/com/Corvanta/BrantwellSrv";
+inline constexpr char kInterface[] = BRANTWELL_BUS_INTERFACE;
+
+inline constexpr char kSetCommand[] = "setCommand";
+inline constexpr char kGetStatistics[] = "getStatistics";
+inline constexpr char kEventSignal[] = "Brantwell";
+
+// The answer of setCommand once a command has been carried out.
+inline constexpr char kReceived[] = "Received";
+
+} // namespace brantwell::bus
