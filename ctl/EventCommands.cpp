@@ -1,0 +1,78 @@
+// delete, watch and test-message: the stored and announced events.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <map>
+#include <string_view>
+
+#include <sdbus-c++/sdbus-c++.h>
+
+#include "BusNames.h"
+#include "Ctl.h"
+
+namespace brantwell::ctl {
+
+int deleteLines(const std::vector<std::string>& lines)
+{
+    if (lines.empty())
+        return usage("delete needs at least one line");
+    std::map<std::string, int> counts;
+    for (const auto& l : lines)
+        ++counts[l + "\n"];
+    nlohmann::json events = nlohmann::json::object();
+    for (const auto& [line, n] : counts)
+        events[line] = std::to_string(n);
+    return sendCommand({{"command", "update"}, {"Events", events}});
+}
+
+int watch()
+{
+    try {
+        auto connection = sdbus::createSystemBusConnection();
+        auto proxy = sdbus::createProxy(*connection, bus::kService, bus::kObjectPath);
+        proxy->uponSignal(bus::kEventSignal).onInterface(bus::kInterface).call(
+            [](const std::vector<std::map<std::string, std::string>>& events) {
+                for (const auto& e : events) {
+                    auto field = [&](const char* k) {
+                        const auto it = e.find(k);
+                        return it == e.end() ? std::string() : it->second;
+                    };
+                    std::printf("%s %s,%s,%s,%s\n", field("Type").c_str(), field("Date").c_str(),
+                                field("Priority").c_str(), field("Host").c_str(), field("Message").c_str());
+                }
+                std::fflush(stdout);
+            });
+        proxy->finishRegistration();
+        // Tells a script that the subscription is in place.
+        std::fprintf(stderr, "brantwellctl: watching\n");
+        connection->enterEventLoop();
+        return kOk;
+    } catch (const sdbus::Error& e) {
+        return reportError(e);
+    }
+}
+
+int testMessage(int port)
+{
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<std::uint16_t>(port));
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    static constexpr std::string_view kMessage = "<191>Brantwell - Test message";
+    const bool sent = fd >= 0
+                      && sendto(fd, kMessage.data(), kMessage.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to)
+                             == static_cast<ssize_t>(kMessage.size());
+    if (fd >= 0)
+        close(fd);
+    if (!sent) {
+        std::perror("brantwellctl: test-message");
+        return kFailed;
+    }
+    return kOk;
+}
+
+} // namespace brantwell::ctl

@@ -1,0 +1,39 @@
+// brantwellctl --help.
+#include <cstdio>
+
+#include "Ctl.h"
+
+namespace brantwell::ctl {
+
+void printHelp()
+{
+    std::printf(
+        "Usage: brantwellctl COMMAND [ARGUMENTS]\n"
+        "\n"
+        "Steers the BrantwellSrv syslog daemon over the system bus\n"
+        "(DBUS_SYSTEM_BUS_ADDRESS chooses another bus). Only root and members of\n"
+        "group brantwell may use the commands that talk to the daemon.\n"
+        "\n"
+        "Commands:\n"
+        "  save FILE          send the settings dictionary in FILE (a JSON object)\n"
+        "  get                print the settings file\n"
+        "  email --to ADDRESS [--to ADDRESS...] --subject TEXT --body TEXT\n"
+        "                     have the daemon send one e-mail\n"
+        "  delete LINE...     delete stored events; LINE is a whole stored line\n"
+        "                     without its line feed; give a line twice to delete two\n"
+        "                     copies\n"
+        "  watch              print every announced event as it arrives:\n"
+        "                     TYPE DATE,PRIORITY,HOST,MESSAGE\n"
+        "  stats              print the daemon's counters\n"
+        "  test-message       send \"<191>Brantwell - Test message\" to the local daemon\n"
+        "\n"
+        "Options:\n"
+        "  --data-dir DIR     where get finds Brantwell.ini (default /Library/Brantwell)\n"
+        "  --port N           where test-message sends to (default 514)\n"
+        "  --help             show this text\n"
+        "\n"
+        "Exit status: 0 done, 1 daemon not reachable or command failed, 2 usage error,\n"
+        "3 refused by the daemon (not root, not in group brantwell), 4 command rejected.\n");
+}
+
+} // namespace brantwell::ctl
