@@ -5,11 +5,14 @@
 #include <QtTest>
 
 #include <QDBusConnectionInterface>
+#include <QLabel>
+#include <QPlainTextEdit>
 #include <QProcess>
 
 #include "events/EventLogReader.h"
 #include "testkit/PrivateBus.h"
 #include "events/ScanView.h"
+#include "popups/PopupThread.h"
 #include "common/SeverityImages.h"
 #include "testkit/StoreDir.h"
 #include "testkit/UdpTestClient.h"  // the daemon tests' UDP client
@@ -149,6 +152,35 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(window.events()->rowCount(), 1, 10000);
         QCOMPARE(QString::fromStdString(window.events()->record(0).message), QStringLiteral("kept"));
         QVERIFY(allFiles(*store_).find(formatEventLine(old)) == std::string::npos);
+    }
+
+    void raisesAPopupWithTheEventsHeaderAndDetails()
+    {
+        if (const QString why = daemonMissing(); !why.isEmpty())
+            QSKIP(qPrintable(why));
+        store_->writeSettings({{"popupEvents", 5},
+                               {"popupDisplayArray", {"Critical", "Error"}},
+                               {"dateFormat", "yyyy-MM-dd HH:mm:ss"}});
+        startDaemon();
+        if (QTest::currentTestFailed())
+            return;
+        WindowController window({store_->path(), port_}, connection());
+        window.show();
+        QSignalSpy shown(window.popupThread(), &PopupThread::popupShown);
+        sendDatagram(port_, "<14>just information");  // User.Informational: not chosen
+        sendDatagram(port_, "<11>disk failure, sector 7");  // User.Error
+        QVERIFY(shown.wait(10000));
+        PopupView* popup = window.popupThread()->currentPopup();
+        QVERIFY(popup && popup->isVisible());
+        QCOMPARE(popup->findChild<QLabel*>(QStringLiteral("popupHeader"))->text(), QStringLiteral("Error"));
+        const EventRecord& shownEvent = popup->popupDict();
+        const QString date = QDateTime::fromSecsSinceEpoch(std::stoll(shownEvent.date))
+                                 .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        QVERIFY(std::abs(std::stoll(shownEvent.date) - QDateTime::currentSecsSinceEpoch()) < 120);
+        QCOMPARE(popup->findChild<QPlainTextEdit*>(QStringLiteral("popupDetails"))->toPlainText(),
+                 QStringLiteral("Date: %1\nPriority: User.Error\nHost: 127.0.0.1\n\nMessage:\ndisk failure, sector 7")
+                     .arg(date));
+        QCOMPARE(shown.count(), 1);
     }
 
     void listsWhatTheFilesHoldNewestFirstAtTheNextStart()

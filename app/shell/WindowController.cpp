@@ -13,6 +13,7 @@
 #include "home/HomeView.h"
 #include "PlaceholderPage.h"
 #include "events/ScanView.h"
+#include "popups/PopupThread.h"
 
 namespace brantwell {
 
@@ -44,6 +45,16 @@ WindowController::WindowController(StartOptions options, QDBusConnection bus, QW
     flushTimer_.setInterval(kFlushMilliseconds);
     connect(&flushTimer_, &QTimer::timeout, this, &WindowController::flushAnnouncements);
     connect(link_, &DaemonLink::announced, this, &WindowController::syslogNotify);
+    // Alerts read the in-memory settings as they are when each event is
+    // taken, so an options save applies to the events after it.
+    popupThread_ = new PopupThread([this]() -> const AppSettings& { return settings_; },
+                                   kPopupQueueCapacity, this);
+    connect(link_, &DaemonLink::announced, popupThread_, [this](const std::vector<Announcement>& events) {
+        for (const auto& event : events) {
+            if (event.type == Announcement::Type::Set)
+                popupThread_->append(event.record);
+        }
+    });
     // After the store is read, as at every start: what the daemon announces
     // in between is seen at the next start.
     if (!link_->subscribe())

@@ -18,6 +18,7 @@
 namespace brantwell {
 
 class HomeView;
+class PopupThread;
 class ScanView;
 class PlaceholderPage;
 
@@ -51,6 +52,7 @@ public:
     DaemonLink* link() const { return link_; }
     HomeView* homeView() const { return homeView_; }
     ScanView* scanView() const { return scanView_; }
+    PopupThread* popupThread() const { return popupThread_; }
     // Announcements not yet in the list; taken in one batch shortly.
     void flushAnnouncements();
 
@@ -68,6 +70,7 @@ private:
     QStackedWidget* pages_ = nullptr;
     HomeView* homeView_ = nullptr;
     ScanView* scanView_ = nullptr;
+    PopupThread* popupThread_ = nullptr;
     std::vector<PlaceholderPage*> editors_;  // pages 4, 5, 6
     std::vector<Announcement> pending_;
     QTimer flushTimer_;
