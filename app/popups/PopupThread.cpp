@@ -71,7 +71,10 @@ void PopupThread::showPopup(const EventRecord& record, const AppSettings& settin
     content.notShown = notShown_;
     notShown_ = 0;
     popup_ = new PopupView(std::move(content));
-    connect(popup_, &PopupView::closed, this, &PopupThread::rest);
+    connect(popup_, &PopupView::closed, this, [this] {
+        popup_ = nullptr;  // deleted a little later, gone from the screen now
+        rest();
+    });
     popup_->present();
     Q_EMIT popupShown(popup_);
 }
