@@ -87,12 +87,16 @@ void PopupView::build()
     // The content keeps its full size and hangs from the window's top edge;
     // as the window grows upwards from the bottom of the screen, the
     // content slides up with it.
-    body_ = new QWidget(this);
+    // A thin border keeps the window apart from a light window behind it.
+    auto* body = new QFrame(this);
+    body->setFrameShape(QFrame::Box);
+    body->setLineWidth(1);
+    body_ = body;
     body_->setObjectName(QStringLiteral("popupBody"));
     body_->setFixedSize(full_);
     body_->setAutoFillBackground(true);
     auto* layout = new QVBoxLayout(body_);
-    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setContentsMargins(1, 1, 1, 1);
     layout->setSpacing(0);
     layout->addWidget(new PopupViewTitle(classColour(content_.displayClass), body_));
 
@@ -130,18 +134,21 @@ void PopupView::build()
         notShown->setWordWrap(true);
         texts->addWidget(notShown);
     }
-    texts->addStretch(1);
-    top->addLayout(texts, 1);
-    inner->addLayout(top);
-
     popupDetails_ = new QPlainTextEdit(body_);
     popupDetails_->setObjectName(QStringLiteral("popupDetails"));
     popupDetails_->setReadOnly(true);
     popupDetails_->setFocusPolicy(Qt::NoFocus);
     popupDetails_->setFrameShape(QFrame::NoFrame);
     popupDetails_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    // The fields read as part of the window, not as an input box.
+    popupDetails_->viewport()->setAutoFillBackground(false);
+    popupDetails_->setStyleSheet(QStringLiteral("QPlainTextEdit { background: transparent; }"));
+    popupDetails_->document()->setDocumentMargin(0);
     popupDetails_->setPlainText(popupDetailsText(content_.record, content_.shownDate));
-    inner->addWidget(popupDetails_, 1);
+    texts->addSpacing(4);
+    texts->addWidget(popupDetails_, 1);
+    top->addLayout(texts, 1);
+    inner->addLayout(top, 1);
 
     popupAbout_ = new QLabel(QStringLiteral("<a href=\"about\">Learn more about this event...</a>"), body_);
     popupAbout_->setObjectName(QStringLiteral("popupAbout"));
