@@ -18,6 +18,7 @@ namespace brantwell {
 // The messages of one command: its failure is told once.
 struct DaemonLink::Group {
     bool failureShown = false;
+    Outcome done;
 };
 
 void registerAnnouncementTypes()
@@ -41,9 +42,11 @@ void DaemonLink::setPipe(const std::string& command)
     send(command, std::make_shared<Group>());
 }
 
-void DaemonLink::saveSettings(const nlohmann::json& settings)
+void DaemonLink::saveSettings(const nlohmann::json& settings, Outcome done)
 {
-    setPipe(saveCommand(settings));
+    auto group = std::make_shared<Group>();
+    group->done = std::move(done);
+    send(saveCommand(settings), group);
 }
 
 void DaemonLink::updateEvents(const DeletionCounts& counts)
@@ -86,6 +89,8 @@ void DaemonLink::send(const std::string& command, const std::shared_ptr<Group>& 
         group->failureShown = true;
         qCWarning(lcDaemonLink).noquote() << reason;
         Q_EMIT commandFailed(reason);
+        if (group->done)
+            group->done(reason);
     };
     if (!connection_.isConnected()) {
         // Reported from the event loop, as a reply would be.
@@ -102,7 +107,7 @@ void DaemonLink::send(const std::string& command, const std::shared_ptr<Group>& 
     call.setAutoStartService(false);
     auto* watcher = new QDBusPendingCallWatcher(connection_.asyncCall(call), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [this, tellOnce](QDBusPendingCallWatcher* w) {
+            [this, tellOnce, group](QDBusPendingCallWatcher* w) {
                 w->deleteLater();
                 const QDBusPendingReply<QString> reply = *w;
                 if (reply.isError()) {
@@ -112,6 +117,8 @@ void DaemonLink::send(const std::string& command, const std::shared_ptr<Group>& 
                 const QString text = reply.value();
                 qCInfo(lcDaemonLink).noquote() << QStringLiteral("Received response: %1").arg(text);
                 Q_EMIT replied(text);
+                if (group->done)
+                    group->done(QString());
             });
 }
 

@@ -3,6 +3,7 @@
 // "Brantwell" announcements of stored and removed events come in.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -37,7 +38,10 @@ public:
 
     // Sends one command dictionary (JSON object text) and returns at once.
     void setPipe(const std::string& command);
-    void saveSettings(const nlohmann::json& settings);
+    // `done`, when given, learns the outcome of this one save: an empty
+    // text when the daemon took it, else the reason it did not.
+    using Outcome = std::function<void(const QString& failure)>;
+    void saveSettings(const nlohmann::json& settings, Outcome done = {});
     // Deletes the counted lines from the event log files, in as many
     // commands as the size limit of a message needs.
     void updateEvents(const DeletionCounts& counts);

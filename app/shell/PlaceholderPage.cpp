@@ -1,11 +1,9 @@
 #include "PlaceholderPage.h"
 
-#include <QDialogButtonBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "home/HomeView.h"
 #include "common/HomeViewBar.h"
 
 namespace brantwell {
@@ -51,46 +49,6 @@ PlaceholderPage::PlaceholderPage(const QString& objectName, const QString& title
         layout->addWidget(back, 0, Qt::AlignHCenter);
     }
     layout->addStretch(2);
-}
-
-ToolsView::ToolsView(QWidget* parent) : QWidget(parent)
-{
-    setObjectName(QStringLiteral("toolsView"));
-    whitePage(this);
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 12);
-    layout->addWidget(new ViewBar(QStringLiteral("Tools"), this));
-    layout->addStretch(1);
-    auto add = [&](const char* name, const QString& text, void (ToolsView::*signal)()) {
-        auto* b = new QPushButton(text, this);
-        b->setObjectName(QString::fromLatin1(name));
-        b->setMinimumWidth(220);
-        connect(b, &QPushButton::clicked, this, signal);
-        layout->addWidget(b, 0, Qt::AlignHCenter);
-    };
-    add("toolsOptions", QStringLiteral("Options"), &ToolsView::openOptions);
-    add("toolsActions", QStringLiteral("Actions"), &ToolsView::openActions);
-    add("toolsExport", QStringLiteral("Export"), &ToolsView::openExport);
-    layout->addWidget(note(this, QStringLiteral("The editors behind these links come with a later "
-                                                "version of Brantwell.")));
-    layout->addStretch(2);
-}
-
-AboutView::AboutView(QWidget* parent) : QDialog(parent)
-{
-    setObjectName(QStringLiteral("aboutView"));
-    setWindowTitle(QStringLiteral("About Brantwell"));
-    auto* layout = new QVBoxLayout(this);
-    auto* title = new QLabel(QStringLiteral("<b>Brantwell</b>"), this);
-    layout->addWidget(title);
-    auto* version = new QLabel(versionLine(), this);
-    version->setObjectName(QStringLiteral("infoText"));
-    layout->addWidget(version);
-    layout->addWidget(note(this, QStringLiteral("The full About window, with the legal notice, "
-                                                "comes with a later version.")));
-    auto* box = new QDialogButtonBox(QDialogButtonBox::Close, this);
-    connect(box, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    layout->addWidget(box);
 }
 
 } // namespace brantwell

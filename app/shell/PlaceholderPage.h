@@ -3,7 +3,6 @@
 // there yet; an editor page returns to the page that opened it.
 #pragma once
 
-#include <QDialog>
 #include <QWidget>
 
 namespace brantwell {
@@ -18,25 +17,6 @@ public:
 
 Q_SIGNALS:
     void closeRequested(int parentTab);
-};
-
-// The Tools page: links to the options, actions and export editors.
-class ToolsView final : public QWidget {
-    Q_OBJECT
-public:
-    explicit ToolsView(QWidget* parent = nullptr);
-
-Q_SIGNALS:
-    void openOptions();
-    void openActions();
-    void openExport();
-};
-
-// Version and a short notice until the full About window is built.
-class AboutView final : public QDialog {
-    Q_OBJECT
-public:
-    explicit AboutView(QWidget* parent = nullptr);
 };
 
 } // namespace brantwell

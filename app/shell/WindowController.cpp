@@ -10,6 +10,11 @@
 #include <QToolButton>
 
 #include "HelpPage.h"
+#include "editors/AboutView.h"
+#include "editors/EditorPage.h"
+#include "editors/ToolsView.h"
+#include "editors/ToolsViewExport.h"
+#include "editors/ToolsViewOptions.h"
 #include "home/HomeView.h"
 #include "PlaceholderPage.h"
 #include "events/ScanView.h"
@@ -84,11 +89,17 @@ void WindowController::buildPages()
     pages_->addWidget(scanView_);  // 1
     pages_->addWidget(reports);    // 2
     pages_->addWidget(tools);      // 3
-    const std::pair<const char*, const char*> editors[] = {
-        {"toolsViewOptions", "Options"}, {"toolsViewActions", "Actions"}, {"toolsViewExport", "Export settings"}};
-    for (const auto& [name, title] : editors) {
-        auto* page = new PlaceholderPage(QString::fromLatin1(name), QString::fromLatin1(title), true, pages_);
-        connect(page, &PlaceholderPage::closeRequested, this, &WindowController::showPage);
+    const EditorContext context{options_.dataDir, link_};
+    auto* options = new ToolsViewOptions(context, pages_);
+    connect(options, &ToolsViewOptions::settingsSaved, this, &WindowController::applySettings);
+    // The actions editor keeps its place until it is built.
+    auto* actions = new PlaceholderPage(QStringLiteral("toolsViewActions"), QStringLiteral("Actions"), true, pages_);
+    connect(actions, &PlaceholderPage::closeRequested, this, &WindowController::showPage);
+    auto* exportPage = new ToolsViewExport(context, pages_);
+    for (QWidget* page : {static_cast<QWidget*>(options), static_cast<QWidget*>(actions),
+                          static_cast<QWidget*>(exportPage)}) {
+        if (auto* editor = qobject_cast<EditorPage*>(page))
+            connect(editor, &EditorPage::closeRequested, this, &WindowController::showPage);
         editors_.push_back(page);
         pages_->addWidget(page);  // 4, 5, 6
     }
@@ -151,8 +162,19 @@ void WindowController::openEditor(int page, int parentTab)
     const auto i = static_cast<std::size_t>(page - OptionsPage);
     if (i >= editors_.size())
         return;
-    editors_[i]->parentTab = parentTab;
+    if (auto* editor = qobject_cast<EditorPage*>(editors_[i]))
+        editor->parentTab = parentTab;
+    else if (auto* placeholder = qobject_cast<PlaceholderPage*>(editors_[i]))
+        placeholder->parentTab = parentTab;
     showPage(page);
+}
+
+void WindowController::applySettings(const AppSettings& settings)
+{
+    settings_ = settings;
+    events_->setDisplayClasses(settings_.iSeverity);
+    events_->setDateFormat(settings_.newDateFormat);
+    homeView_->setEventsStatus();
 }
 
 void WindowController::Help()
@@ -178,6 +200,7 @@ void WindowController::About()
         show();
     auto* about = new AboutView(this);
     about->setAttribute(Qt::WA_DeleteOnClose);
+    connect(about, &AboutView::linkButton, this, &WindowController::Help);
     about->open();  // window-modal
 }
 

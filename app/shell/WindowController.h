@@ -46,6 +46,9 @@ public:
     void showPage(int page);
     // Opens an editor page and remembers where to return.
     void openEditor(int page, int parentTab);
+    // Puts settings an editor saved into force: the event list's images
+    // and dates and the Home status follow at once.
+    void applySettings(const AppSettings& settings);
 
     const AppSettings& settings() const { return settings_; }
     EventListModel* events() const { return events_; }
@@ -71,7 +74,7 @@ private:
     HomeView* homeView_ = nullptr;
     ScanView* scanView_ = nullptr;
     PopupThread* popupThread_ = nullptr;
-    std::vector<PlaceholderPage*> editors_;  // pages 4, 5, 6
+    std::vector<QWidget*> editors_;  // pages 4, 5, 6
     std::vector<Announcement> pending_;
     QTimer flushTimer_;
 };

@@ -11,6 +11,7 @@
 
 #include "home/HomeView.h"
 #include "PlaceholderPage.h"
+#include "editors/ToolsView.h"
 #include "testkit/PrivateBus.h"
 #include "events/ScanView.h"
 #include "testkit/StoreDir.h"
@@ -57,7 +58,7 @@ private Q_SLOTS:
         for (int i = 0; i < 7; ++i)
             QCOMPARE(pages->widget(i)->objectName(), QString::fromLatin1(names[i]));
         QCOMPARE(window.currentPage(), 0);
-        const char* placeholders[] = {"reportsView", "toolsViewOptions", "toolsViewActions", "toolsViewExport"};
+        const char* placeholders[] = {"reportsView", "toolsViewActions"};
         for (const char* name : placeholders)
             QVERIFY(pages->findChild<QWidget*>(QString::fromLatin1(name))
                         ->findChild<QLabel*>(QStringLiteral("placeholderNote"))->text().contains(QLatin1String("later version")));
@@ -95,11 +96,22 @@ private Q_SLOTS:
             ->findChild<QPushButton*>(QStringLiteral("backButton"))->click();
         QCOMPARE(window.currentPage(), 1);
         window.Tools();
-        window.findChild<QPushButton*>(QStringLiteral("toolsExport"))->click();
+        window.findChild<ToolsViewLink*>(QStringLiteral("toolsExport"))->click();
         QCOMPARE(window.currentPage(), 6);
         window.findChild<QWidget*>(QStringLiteral("toolsViewExport"))
-            ->findChild<QPushButton*>(QStringLiteral("backButton"))->click();
+            ->findChild<QPushButton*>(QStringLiteral("cancelButton"))->click();
         QCOMPARE(window.currentPage(), 3);
+        window.findChild<ToolsViewLink*>(QStringLiteral("toolsOptions"))->click();
+        QCOMPARE(window.currentPage(), 4);
+        window.findChild<QWidget*>(QStringLiteral("toolsViewOptions"))
+            ->findChild<QPushButton*>(QStringLiteral("cancelButton"))->click();
+        QCOMPARE(window.currentPage(), 3);
+        window.Scan();
+        window.scanView()->syslogOptions();
+        QCOMPARE(window.currentPage(), 4);
+        window.findChild<QWidget*>(QStringLiteral("toolsViewOptions"))
+            ->findChild<QPushButton*>(QStringLiteral("cancelButton"))->click();
+        QCOMPARE(window.currentPage(), 1);
     }
 
     void offersHelpAndAboutInTheHelpDropDown()
