@@ -92,7 +92,8 @@ void Daemon::saveSettings(const nlohmann::json& command)
 
 void Daemon::sendEmail(const nlohmann::json& command)
 {
-    // Queued on the action workers; returns before the SMTP dialogue starts.
+    // Queued on workers of its own, never behind action mails; returns
+    // before the SMTP dialogue starts.
     actions_.sendEmail(command);
 }
 

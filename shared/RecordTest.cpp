@@ -14,28 +14,26 @@ namespace brantwell {
 std::optional<std::uint32_t> parseDottedQuad(std::string_view text)
 {
     std::uint32_t value = 0;
-    int parts = 0;
     std::size_t i = 0;
-    while (parts < 4) {
-        std::uint32_t part = 0;
-        std::size_t digits = 0;
-        while (i < text.size() && text[i] >= '0' && text[i] <= '9' && digits < 4) {
-            part = part * 10 + static_cast<std::uint32_t>(text[i] - '0');
-            ++i;
-            ++digits;
-        }
-        if (digits == 0 || digits > 3 || part > 255)
-            return std::nullopt;
-        value = (value << 8) | part;
-        ++parts;
-        if (parts < 4) {
+    for (int part = 0; part < 4; ++part) {
+        if (part > 0) {
             if (i >= text.size() || text[i] != '.')
                 return std::nullopt;
             ++i;
         }
+        while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])))
+            ++i;
+        std::uint32_t number = 0;
+        std::size_t digits = 0;
+        for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i, ++digits) {
+            number = number * 10 + static_cast<std::uint32_t>(text[i] - '0');
+            if (number > 255)
+                return std::nullopt;
+        }
+        if (digits == 0)
+            return std::nullopt;
+        value = (value << 8) | number;
     }
-    if (i != text.size())
-        return std::nullopt;
     return value;
 }
 
@@ -65,13 +63,18 @@ SenderRange SenderRange::fromRecord(std::string_view ip, long long prefix)
     return range;
 }
 
-bool isHostInclude(std::string_view sender, std::string_view range)
+SenderRange SenderRange::fromRangeText(std::string_view range)
 {
     const auto slash = range.find('/');
     const std::string_view ip = range.substr(0, slash);
     const long long prefix = slash == std::string_view::npos ? 0 : maskLength(range.substr(slash + 1));
+    return fromRecord(ip, prefix);
+}
+
+bool isHostInclude(std::string_view sender, std::string_view range)
+{
     const auto address = parseDottedQuad(sender);
-    return address && SenderRange::fromRecord(ip, prefix).contains(*address);
+    return address && SenderRange::fromRangeText(range).contains(*address);
 }
 
 namespace {
@@ -88,9 +91,9 @@ CompiledRecord::CompiledRecord(const nlohmann::json& record)
 {
     if (!record.is_object())
         return;
-    const auto ip = recordText(record, "IP");
-    const auto mask = recordText(record, "Mask");
-    range_ = SenderRange::fromRecord(ip.value_or(std::string()), maskLength(mask.value_or(std::string())));
+    // A missing "IP" matches no sender; a missing "Mask" reads as 0.
+    if (const auto ip = recordText(record, "IP"))
+        range_ = SenderRange::fromRangeText(*ip + "/" + recordText(record, "Mask").value_or(std::string()));
     facility_ = patternOf(record, "Facility");
     severity_ = patternOf(record, "Severity");
     message_ = patternOf(record, "Message");

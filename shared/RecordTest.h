@@ -13,7 +13,11 @@
 
 namespace brantwell {
 
-// Parses a strict dotted quad ("a.b.c.d", each part 0..255).
+// Reads an address as "%u.%u.%u.%u" reads it: blanks before each number
+// are skipped and whatever follows the fourth number is ignored, so
+// "127.0.0.0/8" and " 10.0.0.1 " are read as the address they start with.
+// Each part must be 0..255 (a larger one would spill into its neighbour);
+// anything else is no address.
 std::optional<std::uint32_t> parseDottedQuad(std::string_view text);
 
 // The address as a number, a*2^24 + b*2^16 + c*2^8 + d; 0 when unparsable.
@@ -31,6 +35,10 @@ struct SenderRange {
     // The range starts at the address as entered (it is not masked) and
     // ends at that address with every host bit set.
     static SenderRange fromRecord(std::string_view ip, long long prefix);
+    // From "IP/Mask" text: the address before the first "/", the prefix
+    // length read from the rest. Both record paths read a range this way,
+    // so an "IP" of "127.0.0.0/8" gives the same range wherever it is used.
+    static SenderRange fromRangeText(std::string_view range);
     bool contains(std::uint32_t sender) const { return valid && first <= sender && sender <= last; }
 };
 

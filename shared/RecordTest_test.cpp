@@ -46,15 +46,27 @@ INSTANTIATE_TEST_SUITE_P(
                       RangeCase{"localhost", "0", "127.0.0.1", false},
                       RangeCase{"1.2.3", "0", "1.2.3.0", false},
                       RangeCase{"1.2.3.256", "0", "1.2.3.4", false},
-                      RangeCase{"", "0", "0.0.0.0", false}));
+                      RangeCase{"", "0", "0.0.0.0", false},
+                      // Read as "%u.%u.%u.%u": blanks and what follows the
+                      // fourth number do not spoil the address.
+                      RangeCase{"127.0.0.1 ", "32", "127.0.0.1", true},
+                      RangeCase{" 127.0.0.1", "32", "127.0.0.1", true},
+                      RangeCase{"10. 1.2.3", "32", "10.1.2.3", true},
+                      RangeCase{"127.0.0.0/8", "0", "127.9.9.9", true},
+                      RangeCase{"127.0.0.0/8", "0", "128.0.0.1", false},
+                      RangeCase{"127.0.0.0/8", "24", "127.9.9.9", true},
+                      RangeCase{"1.2.3.4x", "32", "1.2.3.4", true},
+                      RangeCase{"1.2.3.-4", "32", "1.2.3.4", false}));
 
 TEST(DottedQuad, ParsesOnlyFourParts)
 {
     EXPECT_EQ(brantwell::netAddr("1.2.3.4"), 0x01020304u);
     EXPECT_EQ(brantwell::netAddr("255.255.255.255"), 0xFFFFFFFFu);
-    EXPECT_FALSE(brantwell::parseDottedQuad("1.2.3.4.5"));
-    EXPECT_FALSE(brantwell::parseDottedQuad("1.2.3.4 "));
+    EXPECT_EQ(brantwell::parseDottedQuad("1.2.3.4.5"), 0x01020304u);
+    EXPECT_EQ(brantwell::parseDottedQuad("\t1.2.3.4 \n"), 0x01020304u);
     EXPECT_FALSE(brantwell::parseDottedQuad("1..3.4"));
+    EXPECT_FALSE(brantwell::parseDottedQuad("1 .2.3.4"));
+    EXPECT_FALSE(brantwell::parseDottedQuad("1.2.3.1000"));
 }
 
 namespace {
@@ -115,4 +127,26 @@ TEST(RecordTest, OddRecordsMatchNothingAndNeverThrow)
     EXPECT_FALSE(test({{"IP", "0.0.0.0"}, {"Mask", "0"}, {"Facility", json::array()},
                        {"Severity", "*"}, {"Message", "*"}},
                       "1.1.1.1", "User.Notice", "x"));
+}
+
+TEST(RecordTest, AnAddressWithBlanksOrAPrefixTypedInStillSelectsItsSenders)
+{
+    // Typed into the editor this way, the include filter used to match
+    // nothing, so every event was dropped.
+    for (const char* ip : {"127.0.0.0/8", "127.0.0.1 ", " 127.0.0.1"}) {
+        const auto include = filter(ip, "0", "*", "*", "*");
+        EXPECT_TRUE(test(include, "127.0.0.1", "User.Notice", "x")) << ip;
+        // The record path and the range text path give the same answer.
+        EXPECT_EQ(test(include, "127.0.0.1", "User.Notice", "x"),
+                  brantwell::isHostInclude("127.0.0.1", std::string(ip) + "/0"));
+    }
+    EXPECT_FALSE(test(filter("127.0.0.0/8", "0", "*", "*", "*"), "128.0.0.1", "User.Notice", "x"));
+}
+
+TEST(RecordTest, AMessageThatStartsWithAStarIsMatched)
+{
+    const auto errors = filter("0.0.0.0", "0", "*", "*", "*error*");
+    EXPECT_TRUE(test(errors, "10.0.0.1", "Local7.Error", "*** error: disk full"));
+    EXPECT_TRUE(test(errors, "10.0.0.1", "Local7.Error", "*Mar  1 18:46:11: %SYS-3-error"));
+    EXPECT_FALSE(test(errors, "10.0.0.1", "Local7.Error", "*** all good"));
 }

@@ -24,7 +24,8 @@ WildcardPattern::WildcardPattern(std::string_view pattern) : valid_(true)
 }
 
 // Greedy matcher with one backtrack point (the last "*"): O(n*m) worst
-// case, no recursion, so a hostile pattern cannot exhaust the stack.
+// case, no recursion, so a hostile pattern cannot exhaust the stack. A "*"
+// or "?" in the text is an ordinary character.
 bool WildcardPattern::matches(std::string_view text) const
 {
     if (!valid_)
@@ -35,12 +36,16 @@ bool WildcardPattern::matches(std::string_view text) const
     std::size_t t = 0, i = 0;
     std::size_t starP = std::string_view::npos, starT = 0;
     while (t < text.size()) {
-        if (i < p.size() && (p[i] == '?' || p[i] == fold(text[t]))) {
-            ++i;
-            ++t;
-        } else if (i < p.size() && p[i] == '*') {
+        // A "*" of the pattern is always the wildcard, tried before any
+        // literal comparison: taken as a literal "*" it would be used up by a
+        // "*" of the text (messages of devices without a set clock start
+        // with one) and leave nothing to backtrack to.
+        if (i < p.size() && p[i] == '*') {
             starP = i++;
             starT = t;
+        } else if (i < p.size() && (p[i] == '?' || p[i] == fold(text[t]))) {
+            ++i;
+            ++t;
         } else if (starP != std::string_view::npos) {
             i = starP + 1;
             t = ++starT;

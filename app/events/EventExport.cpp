@@ -3,6 +3,8 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include "common/ExportField.h"
+
 namespace brantwell {
 
 QChar exportSeparatorFor(const QString& fileName)
@@ -19,14 +21,14 @@ QString exportText(const QAbstractItemModel& model, const QList<int>& rows, QCha
     for (int c = 0; c < columns; ++c) {
         if (c > 0)
             text += separator;
-        text += model.headerData(c, Qt::Horizontal, Qt::DisplayRole).toString();
+        appendExportField(text, model.headerData(c, Qt::Horizontal, Qt::DisplayRole).toString(), separator);
     }
     text += QLatin1Char('\n');
     for (const int row : rows) {
         for (int c = 0; c < columns; ++c) {
             if (c > 0)
                 text += separator;
-            text += model.data(model.index(row, c), Qt::DisplayRole).toString();
+            appendExportField(text, model.data(model.index(row, c), Qt::DisplayRole).toString(), separator);
         }
         text += QLatin1Char('\n');
     }

@@ -1,6 +1,8 @@
 // The text of an exported event list: the column titles, then one line per
 // row with the text of each cell, joined by a tab ("txt") or a comma
-// ("csv"). Nothing is quoted, as the files have always been written.
+// ("csv"). In a CSV file a cell holding a comma, a double quote or a line
+// break is quoted (the default date "12/8/26, 11:03:14 AM" does), so every
+// row has the header's columns; a TAB file is written as it is.
 #pragma once
 
 #include <QAbstractItemModel>

@@ -18,6 +18,8 @@ public:
     // Shows only the rows whose host, priority or message contains `text`,
     // ignoring case; an empty text shows every row.
     void setSearchText(const QString& text);
+    // True while a search text limits the rows shown.
+    bool isSearching() const { return !needle_.empty(); }
     EventListModel* events() const { return events_; }
 
 protected:

@@ -143,19 +143,28 @@ bool ScanView::askForAll(const QString& checkBoxTitle)
     return check->isChecked();
 }
 
+QString ScanView::allChosenText() const
+{
+    if (!proxy_->isSearching())
+        return QStringLiteral("all events");
+    const int shown = proxy_->rowCount();
+    return shown == 1 ? QStringLiteral("the 1 event shown") : QStringLiteral("the %1 events shown").arg(shown);
+}
+
 void ScanView::deleteEvents()
 {
     const bool selected = tableView_->selectionModel()->hasSelection();
-    if (!selected && !askForAll(QStringLiteral("Delete all events")))
+    // With a search in the box "all" is only what the list shows: the
+    // alerts say so instead of promising every event.
+    const QString all = allChosenText();
+    if (!selected && !askForAll(QStringLiteral("Delete ") + all))
         return;
+    const QString what = selected ? QStringLiteral("selected events") : all;
     QMessageBox confirm(QMessageBox::Information, QStringLiteral("Brantwell"),
-                        selected ? QStringLiteral("Are you sure you want to delete selected events?")
-                                 : QStringLiteral("Are you sure you want to delete all events?"),
-                        QMessageBox::NoButton, this);
+                        QStringLiteral("Are you sure you want to delete %1?").arg(what), QMessageBox::NoButton,
+                        this);
     confirm.setObjectName(QStringLiteral("deleteConfirmation"));
-    confirm.setInformativeText(
-        selected ? QStringLiteral("By clicking 'Yes' you will permanently delete selected events.")
-                 : QStringLiteral("By clicking 'Yes' you will permanently delete all events."));
+    confirm.setInformativeText(QStringLiteral("By clicking 'Yes' you will permanently delete %1.").arg(what));
     auto* yes = confirm.addButton(QMessageBox::Yes);
     confirm.addButton(QMessageBox::No);
     confirm.setDefaultButton(QMessageBox::No);
@@ -180,7 +189,7 @@ DeletionCounts ScanView::deleteChosen(bool all)
 void ScanView::exportEvents()
 {
     const bool selected = tableView_->selectionModel()->hasSelection();
-    if (!selected && !askForAll(QStringLiteral("Export all events")))
+    if (!selected && !askForAll(QStringLiteral("Export ") + allChosenText()))
         return;
     QFileDialog dialog(this,
                        QStringLiteral("Please select export file name with 'txt' or 'csv' extensions:"));

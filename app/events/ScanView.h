@@ -45,6 +45,9 @@ Q_SIGNALS:
 
 private:
     QList<int> chosenRows(bool all) const;  // proxy rows, display order
+    // What "all" means in the alerts: every event, or while a search limits
+    // the list, only the rows it shows ("the 3 events shown").
+    QString allChosenText() const;
     // The "No events selected" alert; true when its check box was ticked.
     bool askForAll(const QString& checkBoxTitle);
 

@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProcess>
 
 #include <nlohmann/json.hpp>
 
@@ -165,6 +166,71 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(view_->tableView()->model()->rowCount(), 1, 3000);
         search->clear();
         QTRY_COMPARE_WITH_TIMEOUT(view_->tableView()->model()->rowCount(), 2, 3000);
+    }
+
+    void sayWhatAllMeansWhileASearchLimitsTheList()
+    {
+        const EventRecord events[] = {{"1", "User.Notice", "router", "a"}, {"2", "User.Notice", "switch", "b"},
+                                      {"3", "User.Notice", "router", "c"}};
+        model_->addEvents(events);
+        view_->proxy()->setSearchText(QStringLiteral("router"));
+        QCOMPARE(view_->tableView()->model()->rowCount(), 2);
+
+        QString exportBox;
+        testkit::whenMessageBox([&exportBox](QMessageBox* box) {
+            exportBox = box->checkBox()->text();
+            box->button(QMessageBox::Ok)->click();
+        });
+        view_->exportEvents();
+        QCOMPARE(exportBox, QStringLiteral("Export the 2 events shown"));
+
+        QString checkBox, question, warning;
+        testkit::whenMessageBox([&](QMessageBox* box) {
+            checkBox = box->checkBox()->text();
+            box->checkBox()->setChecked(true);
+            testkit::whenMessageBox([&](QMessageBox* confirm) {
+                question = confirm->text();
+                warning = confirm->informativeText();
+                confirm->button(QMessageBox::Yes)->click();
+            }, box);
+            box->button(QMessageBox::Ok)->click();
+        });
+        view_->deleteEvents();
+        QCOMPARE(checkBox, QStringLiteral("Delete the 2 events shown"));
+        QCOMPARE(question, QStringLiteral("Are you sure you want to delete the 2 events shown?"));
+        QCOMPARE(warning, QStringLiteral("By clicking 'Yes' you will permanently delete the 2 events shown."));
+        // Only the rows shown went; the other event is still in the list.
+        QTRY_COMPARE_WITH_TIMEOUT(peer_->commands.size(), 1, 5000);
+        QCOMPARE(eventsOf(peer_->commands[0]).size(), std::size_t{2});
+        QCOMPARE(model_->rowCount(), 1);
+    }
+
+    void exportsCsvThatReadsBackIntoTheHeadersColumns()
+    {
+        // The default date format puts a comma in every date.
+        model_->setDateFormat("");
+        const EventRecord events[] = {{"1772870400", "User.Notice", "h1", "first"},
+                                      {"1772870401", "Mail.Error", "h2", "second, with \"quotes\""}};
+        model_->addEvents(events);
+        testkit::StoreDir dir;
+        const QString file = QString::fromStdString(dir.path()) + QStringLiteral("/out.csv");
+        QVERIFY(view_->exportChosen(file, true));
+
+        QProcess python;
+        python.start(QStringLiteral("/usr/bin/python3"),
+                     {QStringLiteral("-c"),
+                      QStringLiteral("import csv, json, sys; "
+                                     "print(json.dumps(list(csv.reader(open(sys.argv[1], newline='')))))"),
+                      file});
+        QVERIFY(python.waitForFinished(30000));
+        const auto rows = nlohmann::json::parse(python.readAllStandardOutput().toStdString(), nullptr, false);
+        QVERIFY2(rows.is_array() && rows.size() == 3, dir.read("out.csv").c_str());
+        const std::size_t columns = rows[0].size();
+        QCOMPARE(rows[0].back().get<std::string>(), std::string("Message"));
+        for (const auto& row : rows)
+            QCOMPARE(row.size(), columns);
+        QCOMPARE(rows[1].back().get<std::string>(), std::string("second, with \"quotes\""));
+        QCOMPARE(rows[2].back().get<std::string>(), std::string("first"));
     }
 
     void exportsTheSelectedRowsWithTabs()

@@ -33,6 +33,14 @@ std::optional<std::string> replaced(const std::optional<std::string>& text, cons
 
 } // namespace
 
+std::string withPlainSpaces(std::string_view text)
+{
+    std::string out(text);
+    replaceAll(out, "\u202F", " ");
+    replaceAll(out, "\u00A0", " ");
+    return out;
+}
+
 std::string replacePlaceholders(std::string_view text, const PlaceholderValues& values)
 {
     std::string out(text);
@@ -43,7 +51,7 @@ std::string replacePlaceholders(std::string_view text, const PlaceholderValues& 
     return out;
 }
 
-ActionDispatch::ActionDispatch(CommandPool& pool, ActionContext context) : pool_(pool), context_(context) {}
+ActionDispatch::ActionDispatch(ActionPools pools, ActionContext context) : pools_(pools), context_(context) {}
 
 const std::string& ActionDispatch::displayDate(const std::string& dateFormat, double time)
 {
@@ -60,9 +68,10 @@ void ActionDispatch::dispatch(const Settings& settings, const AcceptedEvent& eve
     const EventRecord& r = event.record;
     const EventCriteria criteria{netAddr(event.senderAddress), r.priority, r.message};
     std::optional<PlaceholderValues> values;  // the date is formatted only for a match
+    std::optional<PlaceholderValues> plainValues;  // for mail and the journal
 
-    const auto submit = [this](std::unique_ptr<Command> command, const char* what) {
-        if (!pool_.submit(std::move(command)))
+    const auto submit = [this](CommandPool& pool, std::unique_ptr<Command> command, const char* what) {
+        if (!pool.submit(std::move(command)))
             context_.failures.report(std::string("too many actions at once: a ") + what + " was dropped");
     };
 
@@ -74,30 +83,34 @@ void ActionDispatch::dispatch(const Settings& settings, const AcceptedEvent& eve
         const bool log = !action.setEvent.empty();
         if (!run && !mail && !log)
             continue;
-        if (!values)
+        if (!values) {
             values = PlaceholderValues{r.host, displayDate(settings.dateFormat, event.receptionTime), r.priority,
                                        r.message};
+            plainDateText_ = withPlainSpaces(dateText_);
+            plainValues = *values;
+            plainValues->date = plainDateText_;
+        }
         if (run) {
             auto c = std::make_unique<RunThread>(context_.reaper, context_.failures);
             c->command = recordText(action.runCommand, "Command");
             c->arguments = replaced(recordText(action.runCommand, "Arguments"), *values);
             c->environment = recordText(action.runCommand, "Environment");
-            submit(std::move(c), "run command");
+            submit(pools_.run, std::move(c), "run command");
         }
         if (mail) {
             auto c = std::make_unique<EmailThread>(context_.settings, context_.failures);
-            c->body = replacePlaceholders(settings.formatBody, *values);
-            c->subject = replacePlaceholders(settings.formatSubject, *values);
+            c->body = replacePlaceholders(settings.formatBody, *plainValues);
+            c->subject = replacePlaceholders(settings.formatSubject, *plainValues);
             const auto it = action.sendEmail.find("Recipients");
             if (it != action.sendEmail.end())
                 c->recipients = recipientsOf(*it);
-            submit(std::move(c), "mail");
+            submit(pools_.mail, std::move(c), "mail");
         }
         if (log) {
             auto c = std::make_unique<EventThread>(context_.journal, context_.failures);
             c->type = recordText(action.setEvent, "Type");
-            c->format = replaced(recordText(action.setEvent, "Format"), *values);
-            submit(std::move(c), "log event");
+            c->format = replaced(recordText(action.setEvent, "Format"), *plainValues);
+            submit(pools_.log, std::move(c), "log event");
         }
     }
 }

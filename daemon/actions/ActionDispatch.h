@@ -1,6 +1,6 @@
 // Dispatch of the automatic actions: for every accepted event, each action
-// whose record test matches queues its commands on the command pool, in list
-// order, with the event's values filled into the command texts.
+// whose record test matches queues its commands on the pool of their kind,
+// in list order, with the event's values filled into the command texts.
 #pragma once
 
 #include <optional>
@@ -25,6 +25,11 @@ struct PlaceholderValues {
     std::string_view message;
 };
 
+// The date text with the no-break spaces ICU puts in some formats (U+202F
+// before "AM"/"PM", U+00A0) as plain spaces: mail declared US-ASCII and
+// journal lines carry no raw 8-bit byte for a space.
+std::string withPlainSpaces(std::string_view text);
+
 // Replaces every "$host", then every "$date", then "$priority", then
 // "$message", each step on the result of the one before; so a message that
 // holds "$host" reaches the command unchanged.
@@ -38,9 +43,15 @@ struct ActionContext {
     const JournalWriter& journal;
 };
 
+struct ActionPools {
+    CommandPool& run;
+    CommandPool& mail;
+    CommandPool& log;
+};
+
 class ActionDispatch final : public ActionDispatcher {
 public:
-    ActionDispatch(CommandPool& pool, ActionContext context);
+    ActionDispatch(ActionPools pools, ActionContext context);
 
     // On the receiver thread only (it keeps the date formatter).
     void dispatch(const Settings& settings, const AcceptedEvent& event) override;
@@ -48,12 +59,13 @@ public:
 private:
     const std::string& displayDate(const std::string& dateFormat, double time);
 
-    CommandPool& pool_;
+    ActionPools pools_;
     ActionContext context_;
     // Building an ICU formatter is costly: one is kept for the last
     // `dateFormat` text and rebuilt only when a save changes it.
     std::optional<DateFormatter> formatter_;
     std::string dateText_;
+    std::string plainDateText_;
 };
 
 } // namespace brantwell

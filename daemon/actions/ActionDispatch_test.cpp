@@ -3,7 +3,15 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <mutex>
+#include <sstream>
+#include <thread>
+
 #include "ActionRunner.h"
+#include "DateFormat.h"
 #include "settings/Settings.h"
 #include "settings/SettingsPipe.h"
 #include "testkit/SmtpPeers.h"
@@ -40,13 +48,34 @@ json matchAll(json extra)
     return a;
 }
 
+// The failure lines the workers write, read by the test thread.
+class FailureLines {
+public:
+    FailureLog::Sink sink()
+    {
+        return [this](std::string_view line) {
+            std::lock_guard lock(mutex_);
+            lines_.emplace_back(line);
+        };
+    }
+    std::vector<std::string> lines() const
+    {
+        std::lock_guard lock(mutex_);
+        return lines_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::string> lines_;
+};
+
 struct DispatchFixture : ::testing::Test {
     test::TempDir dir;
     test::JournalSocket journal{dir.file("journal.socket")};
     SettingsPipe pipe{dir.path()};
-    std::vector<std::string> failures;
-    // One worker, so the commands run in the order they were queued.
-    ActionRunner runner{pipe, {journal.path(), 1, 64, [this](std::string_view l) { failures.emplace_back(l); }}};
+    FailureLines failures;
+    // One run worker and a short queue, which a burst fills.
+    ActionRunner runner{pipe, {journal.path(), failures.sink(), {1, 64}}};
     EventRecord record{"1772874000", "Local7.Debug", "10.0.0.1", "disk full, $host"};
 
     void dispatch(const json& dictionary, const EventRecord& r, std::string_view sender = "10.0.0.1",
@@ -74,7 +103,7 @@ TEST_F(DispatchFixture, StartsTheCommandsOfEveryMatchingActionInListOrder)
     EXPECT_EQ(second->at("MESSAGE"), "second from 10.0.0.1");
     EXPECT_FALSE(journal.receive(std::chrono::milliseconds(200)));
     EXPECT_EQ(runner.statistics().accepted, 2u);
-    EXPECT_TRUE(failures.empty());
+    EXPECT_TRUE(failures.lines().empty());
 }
 
 TEST_F(DispatchFixture, TestsTheSenderAddressNotTheResolvedName)
@@ -102,7 +131,8 @@ TEST_F(DispatchFixture, FillsTheDisplayDateOfTheDateFormatSetting)
     ASSERT_TRUE(a && b && c);
     EXPECT_EQ(a->at("MESSAGE"), "at 2026-03-07 10:00:00 AM");
     EXPECT_EQ(b->at("MESSAGE"), "at 7 Mar 2026 10:00");
-    EXPECT_EQ(c->at("MESSAGE"), "at " + DateFormatter("").format(1772874000));
+    // Journal lines get a plain space where ICU puts U+202F before "AM".
+    EXPECT_EQ(c->at("MESSAGE"), "at " + withPlainSpaces(DateFormatter("").format(1772874000)));
     EXPECT_NE(c->at("MESSAGE"), "at 1772874000");
 }
 
@@ -130,8 +160,9 @@ TEST_F(DispatchFixture, CountsAndReportsCommandsBeyondAFullQueue)
     const auto s = runner.statistics();
     EXPECT_EQ(s.accepted + s.dropped, 200u);
     EXPECT_GT(s.dropped, 0u);
-    ASSERT_FALSE(failures.empty());
-    EXPECT_NE(failures[0].find("too many actions at once: a run command was dropped"), std::string::npos);
+    const auto lines = failures.lines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_NE(lines[0].find("too many actions at once: a run command was dropped"), std::string::npos);
 }
 
 TEST_F(DispatchFixture, MailsTheBodyTemplateWithEachValueOnItsLine)
@@ -182,15 +213,219 @@ TEST_F(DispatchFixture, SendsTheEmailCommandWithItsOwnValues)
                       {"Html", true}});
     // Without recipients the mail fails at once, and says so.
     runner.sendEmail({{"command", "email"}, {"Subject", "nobody"}});
-    ASSERT_TRUE(test::waitFor([&] { return smtpd.messages().size() == 1 && failures.size() == 1; }));
+    ASSERT_TRUE(test::waitFor([&] { return smtpd.messages().size() == 1 && failures.lines().size() == 1; }));
+    const auto lines = failures.lines();
     const auto msg = smtpd.messages()[0];
     EXPECT_EQ(msg["rcpt_tos"], json::array({"a@example.com", "b@example.com"}));
     const std::string data = msg["data"];
     EXPECT_NE(data.find("\r\nTo: <a@example.com>,<b@example.com>\r\nSubject: Test\r\n"), std::string::npos) << data;
     EXPECT_NE(data.find("Content-Type: text/html; charset=\"US-ASCII\"\r\n"), std::string::npos) << data;
     EXPECT_NE(data.find("\r\n\r\n<b>hello</b>\r\n"), std::string::npos) << data;
-    EXPECT_NE(failures[0].find("e-mail to (no recipients) via 127.0.0.1:"), std::string::npos) << failures[0];
-    EXPECT_NE(failures[0].find("not sent: no recipients"), std::string::npos) << failures[0];
+    EXPECT_NE(lines[0].find("e-mail to (no recipients) via 127.0.0.1:"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[0].find("not sent: no recipients"), std::string::npos) << lines[0];
+}
+
+json mailServer(unsigned port)
+{
+    return {{"actionsEmailServer", "127.0.0.1"},
+            {"actionsEmailPort", port},
+            {"actionsEmailSender", "brantwell@example.com"},
+            {"actionsEmailUsername", "u"},
+            {"actionsEmailPassword", "p"}};
+}
+
+// The lines of a mail as sent, CR LF removed.
+std::vector<std::string> mailLines(const std::string& data)
+{
+    std::vector<std::string> lines;
+    std::size_t start = 0, end;
+    while ((end = data.find("\r\n", start)) != std::string::npos) {
+        lines.push_back(data.substr(start, end - start));
+        start = end + 2;
+    }
+    lines.push_back(data.substr(start));
+    return lines;
+}
+
+TEST_F(DispatchFixture, MailsALongMessageThatTheServerAcceptsAndReadsBackWhole)
+{
+    std::string spaced, unbroken;
+    for (int i = 0; spaced.size() < 2000; ++i)
+        spaced += "word" + std::to_string(i) + (i % 7 ? " " : ", ");
+    spaced.resize(2000);
+    for (int i = 0; unbroken.size() < 2000; ++i)
+        unbroken += static_cast<char>('!' + i % 90);
+    // The default date format: ICU writes U+202F before "AM"/"PM".
+    test::AiosmtpdServer smtpd(dir, test::AiosmtpdServer::Mode::Plain, nullptr);
+    ASSERT_NE(smtpd.port(), 0u);
+    json settings = mailServer(smtpd.port());
+    settings["actionsArray"] = json::array({matchAll({{"sendEmail", {{"Recipients", {"ops@example.com"}}}}})});
+    settings["actionsFormatSubject"] = "$message";
+    settings["actionsFormatBody"] = std::string(kDefaultBody);
+    settings["dateFormat"] = "";
+    ASSERT_EQ(SettingsPipe::SaveResult::Saved, pipe.saveSettings({{"command", "save"}, {"Settings", settings}}));
+    for (const std::string& message : {spaced, unbroken})
+        runner.dispatcher().dispatch(*pipe.snapshot(),
+                                     {"10.0.0.1", 1772874000, {"1772874000", "Local7.Debug", "10.0.0.1", message}});
+
+    ASSERT_TRUE(test::waitFor([&] { return smtpd.messages().size() == 2; }, std::chrono::seconds(20)))
+        << testing::PrintToString(failures.lines());
+    const std::string date = withPlainSpaces(DateFormatter("").format(1772874000));
+    for (const auto& received : smtpd.messages()) {
+        const std::string data = received["data"], subject = received["subject"], body = received["body"];
+        const std::string& message = subject == spaced ? spaced : unbroken;
+        SCOPED_TRACE(message == spaced ? "spaced" : "unbroken");
+        EXPECT_EQ(subject, message);
+        EXPECT_NE(body.find("Message: " + message + "\r\n"), std::string::npos) << body.substr(0, 300);
+        EXPECT_NE(body.find("Date: " + date + "\r\n"), std::string::npos) << body.substr(0, 300);
+        EXPECT_EQ(received["defects"], json::array());
+        for (const auto& line : mailLines(data))
+            EXPECT_LE(line.size(), 998u) << line.substr(0, 80);
+        EXPECT_TRUE(std::all_of(data.begin(), data.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+            << "a raw 8-bit byte in the mail";
+    }
+    EXPECT_EQ(failures.lines(), std::vector<std::string>{});
+}
+
+// Appends its argument as one line to the file named in the script.
+std::string appenderScript(const test::TempDir& dir, const std::string& name, const std::string& body = "")
+{
+    const std::string script = dir.file(name + ".sh");
+    test::writeFile(script, "#!/bin/sh\necho \"$1\" >> '" + dir.file(name + ".log") + "'\n" + body, 0755);
+    return script;
+}
+
+int linesOf(const std::string& path)
+{
+    if (!test::fileExists(path))
+        return 0;
+    const std::string text = test::readFile(path);
+    return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+}
+
+TEST(ActionPools, AHungMailServerDelaysNoProgramAndNoRequestedMail)
+{
+    test::TempDir dir;
+    SettingsPipe pipe{dir.path()};
+    FailureLines failures;
+    std::atomic<bool> answered{false};  // before the runner, whose workers may still set it
+    ActionRunner runner{pipe, {dir.file("journal.socket"), failures.sink()}};
+    test::SilentSmtpServer silent;
+    json settings = mailServer(silent.port());
+    settings["actionsArray"] = json::array({matchAll({{"sendEmail", {{"Recipients", {"ops@example.com"}}}},
+                                                      {"runCommand", {{"Command", appenderScript(dir, "run")},
+                                                                      {"Arguments", "$message"}}}})});
+    ASSERT_EQ(SettingsPipe::SaveResult::Saved, pipe.saveSettings({{"command", "save"}, {"Settings", settings}}));
+
+    // Three times as many mails as mail workers: every worker hangs on the
+    // silent server for its one-minute reply timeout.
+    constexpr int kEvents = 24;
+    for (int i = 0; i < kEvents; ++i)
+        runner.dispatcher().dispatch(*pipe.snapshot(),
+                                     {"10.0.0.1", 1772874000, {"1772874000", "User.Notice", "10.0.0.1", "e" + std::to_string(i)}});
+    EXPECT_TRUE(test::waitFor([&] { return linesOf(dir.file("run.log")) == kEvents; }))
+        << linesOf(dir.file("run.log")) << " of " << kEvents << " programs ran";
+    ASSERT_TRUE(test::waitFor([&] { return silent.connections() == 8; }));
+
+    // The test mail the user asks for gets a worker of its own at once.
+    runner.sendEmail({{"command", "email"}, {"Recipients", {"me@example.com"}}, {"Subject", "test"}},
+                     [&](const SmtpOutcome&) { answered = true; });
+    EXPECT_TRUE(test::waitFor([&] { return silent.connections() == 9; }));
+    EXPECT_FALSE(answered) << "the server has not answered yet";
+    EXPECT_EQ(failures.lines(), std::vector<std::string>{});
+    EXPECT_EQ(runner.statistics().dropped, 0u);
+    // Stopping ends the hung dialogues at once (the destructors join).
+}
+
+TEST(ActionPools, RequestedMailTellsItsOutcome)
+{
+    test::TempDir dir;
+    SettingsPipe pipe{dir.path()};
+    std::mutex mutex;
+    std::vector<SmtpOutcome> outcomes;
+    ActionRunner runner{pipe, {dir.file("journal.socket"), [](std::string_view) {}}};
+    test::AiosmtpdServer smtpd(dir, test::AiosmtpdServer::Mode::Plain, nullptr);
+    ASSERT_NE(smtpd.port(), 0u);
+    ASSERT_EQ(SettingsPipe::SaveResult::Saved,
+              pipe.saveSettings({{"command", "save"}, {"Settings", mailServer(smtpd.port())}}));
+    const auto record = [&](const SmtpOutcome& o) {
+        std::lock_guard lock(mutex);
+        outcomes.push_back(o);
+    };
+    // Text typed in the application may hold any character.
+    const std::string subject = "St\u00f6rung \u2013 caf\u00e9", body = "Gr\u00fc\u00dfe\n" + std::string(1500, '=') + "\n";
+    runner.sendEmail({{"command", "email"}, {"Recipients", {"me@example.com"}}, {"Subject", subject}, {"Body", body}},
+                     record);
+    ASSERT_TRUE(test::waitFor([&] {
+        std::lock_guard lock(mutex);
+        return outcomes.size() == 1;
+    }));
+    runner.sendEmail({{"command", "email"}, {"Subject", "nobody"}}, record);
+    ASSERT_TRUE(test::waitFor([&] {
+        std::lock_guard lock(mutex);
+        return outcomes.size() == 2;
+    }));
+    EXPECT_TRUE(outcomes[0].sent) << outcomes[0].failure;
+    EXPECT_FALSE(outcomes[1].sent);
+    EXPECT_EQ(outcomes[1].failure, "no recipients");
+    ASSERT_EQ(smtpd.messages().size(), 1u);
+    const auto received = smtpd.messages()[0];
+    EXPECT_EQ(received["subject"], subject);
+    // Line breaks come back as CR LF.
+    EXPECT_EQ(received["body"].get<std::string>().rfind("Gr\u00fc\u00dfe\r\n" + std::string(1500, '=') + "\r\n", 0), 0u)
+        << received["body"];
+    EXPECT_EQ(received["defects"], json::array());
+}
+
+int openDescriptors()
+{
+    int n = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        (void)entry;
+        ++n;
+    }
+    return n;
+}
+
+TEST(ActionPools, ProgramsThatDoNotEndHoldNoMoreThanTheirLimitOfDescriptors)
+{
+    test::TempDir dir;
+    SettingsPipe pipe{dir.path()};
+    constexpr int kLimit = 8, kEvents = 60;
+    ActionRunnerOptions options{dir.file("journal.socket"), [](std::string_view) {}};
+    options.runningPrograms = kLimit;
+    ActionRunner runner{pipe, options};
+    // Each program says when it starts and ends, and runs until the test
+    // lets it go.
+    const std::string release = dir.file("release");
+    const std::string script = appenderScript(dir, "runs",
+                                              "while [ ! -e '" + release + "' ]; do sleep 0.05; done\n"
+                                              "echo end >> '" + dir.file("runs.log") + "'\n");
+    Settings s = applySettingsDictionary(
+        Settings{}, {{"actionsArray", json::array({matchAll({{"runCommand", {{"Command", script}, {"Arguments", "start"}}}})})}});
+    const int before = openDescriptors();
+    for (int i = 0; i < kEvents; ++i)
+        runner.dispatcher().dispatch(s, {"10.0.0.1", 1772874000, {"1772874000", "User.Notice", "10.0.0.1", "m"}});
+
+    ASSERT_TRUE(test::waitFor([&] { return linesOf(dir.file("runs.log")) == kLimit; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(linesOf(dir.file("runs.log")), kLimit) << "more programs started than the limit allows";
+    EXPECT_LE(openDescriptors() - before, kLimit + 2);
+    EXPECT_EQ(runner.statistics().dropped, 0u);
+
+    // Let them go: the waiting ones start in turn, never more than the
+    // limit at once, and all of them run.
+    test::writeFile(release, "");
+    ASSERT_TRUE(test::waitFor([&] { return linesOf(dir.file("runs.log")) == 2 * kEvents; }, std::chrono::seconds(30)))
+        << linesOf(dir.file("runs.log"));
+    int running = 0, most = 0;
+    std::istringstream log(test::readFile(dir.file("runs.log")));
+    for (std::string line; std::getline(log, line);) {
+        running += line == "start" ? 1 : line == "end" ? -1 : 0;
+        most = std::max(most, running);
+    }
+    EXPECT_LE(most, kLimit);
+    EXPECT_TRUE(test::waitFor([&] { return runner.reaper().placesTaken() == 0; }));
 }
 
 } // namespace

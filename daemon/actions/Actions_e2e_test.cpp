@@ -195,7 +195,10 @@ TEST_F(ActionsEndToEnd, ABurstOfMatchingEventsKeepsTheDaemonUpWithBoundedThreads
     EXPECT_TRUE(allStored) << stored() << " of " << kEvents << " stored";
     ASSERT_TRUE(daemon.running());
     // A fixed pool: the count does not grow with the number of events.
-    EXPECT_LE(most, static_cast<int>(CommandPool::kDefaultWorkers) + 16) << "threads seen: " << most;
+    const ActionRunnerOptions pools;
+    const auto workers = pools.runPool.workers + pools.logPool.workers + pools.mailPool.workers +
+                         pools.requestedMailPool.workers;
+    EXPECT_LE(most, static_cast<int>(workers) + 16) << "threads seen: " << most;
     EXPECT_TRUE(test::waitFor([&] { return zombieChildrenOf(daemon.pid()) == 0; }));
     EXPECT_EQ(daemon.stop(), 0);
 

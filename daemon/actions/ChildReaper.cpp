@@ -32,7 +32,8 @@ bool reap(pid_t pid)
 
 } // namespace
 
-ChildReaper::ChildReaper() : wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
+ChildReaper::ChildReaper(std::size_t runningLimit)
+    : limit_(runningLimit == 0 ? 1 : runningLimit), wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
 {
     thread_ = std::jthread([this](std::stop_token stop) { run(stop); });
 }
@@ -45,6 +46,37 @@ ChildReaper::~ChildReaper()
     if (thread_.joinable())
         thread_.join();
     close(wakeFd_);
+}
+
+bool ChildReaper::reserve(std::stop_token stop)
+{
+    std::unique_lock lock(mutex_);
+    if (!placeFreed_.wait(lock, stop, [this] { return taken_ < limit_; }))
+        return false;
+    ++taken_;
+    return true;
+}
+
+void ChildReaper::release()
+{
+    freePlaces(1);
+}
+
+void ChildReaper::freePlaces(std::size_t count)
+{
+    if (count == 0)
+        return;
+    {
+        std::lock_guard lock(mutex_);
+        taken_ = count > taken_ ? 0 : taken_ - count;
+    }
+    placeFreed_.notify_all();
+}
+
+std::size_t ChildReaper::placesTaken() const
+{
+    std::lock_guard lock(mutex_);
+    return taken_;
 }
 
 void ChildReaper::adopt(pid_t pid)
@@ -69,17 +101,20 @@ void ChildReaper::run(std::stop_token stop)
             incoming_.clear();
         }
         bool polling = false;
+        std::size_t reaped = 0;
         for (std::size_t i = 0; i < children.size();) {
             if (reap(children[i].pid)) {
                 if (children[i].pidfd >= 0)
                     close(children[i].pidfd);
                 children[i] = children.back();
                 children.pop_back();
+                ++reaped;
                 continue;
             }
             polling = polling || children[i].pidfd < 0;
             ++i;
         }
+        freePlaces(reaped);
         fds.assign(1, pollfd{wakeFd_, POLLIN, 0});
         for (const auto& c : children)
             if (c.pidfd >= 0)

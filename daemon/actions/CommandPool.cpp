@@ -14,12 +14,15 @@ CommandPool::CommandPool(std::size_t workers, std::size_t queueCapacity, std::fu
 
 CommandPool::~CommandPool()
 {
+    std::deque<std::unique_ptr<Command>> discarded;
     {
         std::lock_guard lock(mutex_);
         stopping_ = true;
         statistics_.discarded += queue_.size();
-        queue_.clear();
+        discarded.swap(queue_);
     }
+    for (auto& command : discarded)
+        command->dropped("the daemon stopped before it ran");
     for (auto& w : workers_)
         w.request_stop();
     wake_.notify_all();
@@ -30,14 +33,21 @@ bool CommandPool::submit(std::unique_ptr<Command> command)
 {
     if (!command)
         return false;
+    const char* refused = nullptr;
     {
         std::lock_guard lock(mutex_);
         if (stopping_ || queue_.size() >= capacity_) {
             ++statistics_.dropped;
-            return false;
+            refused = stopping_ ? "the daemon is stopping" : "too many waiting already";
+        } else {
+            queue_.push_back(std::move(command));
+            ++statistics_.accepted;
         }
-        queue_.push_back(std::move(command));
-        ++statistics_.accepted;
+    }
+    if (refused) {
+        // Outside the lock: the command may call back into its owner.
+        command->dropped(refused);
+        return false;
     }
     wake_.notify_one();
     return true;

@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <stop_token>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -25,6 +26,10 @@ public:
     // Runs once on a worker. A long wait (a mail server's reply) ends early
     // when `stop` is requested.
     virtual void run(std::stop_token stop) = 0;
+    // Called instead of run() when the command will never run: the queue
+    // was full, or the pool stopped with the command still queued. A
+    // command with someone waiting for its outcome tells them here.
+    virtual void dropped(std::string_view why) { (void)why; }
 };
 
 struct CommandPoolStatistics {
@@ -38,6 +43,11 @@ class CommandPool {
 public:
     static constexpr std::size_t kDefaultWorkers = 8;
     static constexpr std::size_t kDefaultQueueCapacity = 4096;
+
+    struct Size {
+        std::size_t workers = kDefaultWorkers;
+        std::size_t queueCapacity = kDefaultQueueCapacity;
+    };
 
     // `onIdle` runs on a worker now and then while the queue is empty.
     explicit CommandPool(std::size_t workers = kDefaultWorkers,

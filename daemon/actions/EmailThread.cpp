@@ -22,7 +22,28 @@ std::vector<std::string> recipientsOf(const nlohmann::json& value)
 
 EmailThread::EmailThread(SettingsPipe& settings, FailureLog& failures) : settings_(settings), failures_(failures) {}
 
+std::string EmailThread::recipientsText() const
+{
+    std::string to;
+    for (const auto& r : recipients)
+        to += (to.empty() ? "" : ",") + r;
+    return to.empty() ? std::string("(no recipients)") : to;
+}
+
 void EmailThread::run(std::stop_token stop)
+{
+    const SmtpOutcome outcome = send(stop);
+    if (done)
+        done(outcome);
+}
+
+void EmailThread::dropped(std::string_view why)
+{
+    if (done)
+        done({false, std::string(why)});
+}
+
+SmtpOutcome EmailThread::send(std::stop_token stop)
 {
     // The settings in force now; a save during the dialogue does not touch it.
     const auto s = settings_.snapshot();
@@ -37,19 +58,16 @@ void EmailThread::run(std::stop_token stop)
     const std::int64_t minutes = std::clamp<std::int64_t>(s->iEmailTimeout, 0, 24 * 60);
     server.replyTimeout = std::chrono::minutes(minutes);
 
-    std::string to;
-    for (const auto& r : recipients)
-        to += (to.empty() ? "" : ",") + r;
-    if (to.empty())
-        to = "(no recipients)";
     if (server.host.empty()) {
-        failures_.report("e-mail to " + to + " not sent: no e-mail server is set");
-        return;
+        SmtpOutcome outcome{false, "no e-mail server is set"};
+        failures_.report("e-mail to " + recipientsText() + " not sent: " + outcome.failure);
+        return outcome;
     }
-    const SmtpOutcome outcome = sendMail(server, {recipients, subject, body, bHtml}, stop);
+    SmtpOutcome outcome = sendMail(server, {recipients, subject, body, bHtml}, stop);
     if (!outcome.sent)
-        failures_.report("e-mail to " + to + " via " + server.host + ":" + std::to_string(server.port) +
-                         " not sent: " + outcome.failure);
+        failures_.report("e-mail to " + recipientsText() + " via " + server.host + ":" +
+                         std::to_string(server.port) + " not sent: " + outcome.failure);
+    return outcome;
 }
 
 } // namespace brantwell

@@ -2,6 +2,7 @@
 
 #include "FailureLog.h"
 #include "JournalWriter.h"
+#include "util/LogText.h"
 
 namespace brantwell {
 
@@ -22,7 +23,8 @@ void EventThread::run(std::stop_token)
         return;
     }
     std::string error;
-    if (!journal_.write(*priority, *format, error))
+    // One entry is one line, as in every other log the entry may reach.
+    if (!journal_.write(*priority, escapeLineBreaks(*format), error))
         failures_.report("log event: cannot write to the journal at " + journal_.socketPath() + ": " + error);
 }
 

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "util/LogText.h"
+
 namespace brantwell {
 
 FailureLog::FailureLog(Sink sink, Clock clock)
@@ -38,7 +40,7 @@ void FailureLog::report(std::string_view what)
     }
     ++linesInWindow_;
     std::string line = "BrantwellSrv: ";
-    line.append(what);
+    line += escapeLineBreaks(what);
     line += '\n';
     sink_(line);
 }

@@ -27,7 +27,8 @@ public:
     FailureLog(const FailureLog&) = delete;
     FailureLog& operator=(const FailureLog&) = delete;
 
-    // `what` without the program name and without a final LF.
+    // `what` without the program name and without a final LF; a CR or LF
+    // inside it (a server's reply, a path) is written escaped.
     void report(std::string_view what);
 
     // Writes the summary of a finished window, if lines were held back.

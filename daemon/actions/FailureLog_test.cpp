@@ -44,5 +44,17 @@ TEST(FailureLog, SumsUpAStormThatIsCutShortByTheEnd)
     EXPECT_EQ(lines.back().rfind("BrantwellSrv: 5 more action failures in the last ", 0), 0u) << lines.back();
 }
 
+TEST(FailureLog, WritesLineBreaksOfTheTextEscapedSoEveryFailureIsOneLine)
+{
+    std::vector<std::string> lines;
+    FailureLog log([&](std::string_view l) { lines.emplace_back(l); });
+    // A mail server's reply or a program's path may hold anything.
+    log.report("RCPT TO refused: 550 no\r\nBrantwellSrv: forged line");
+    log.report("cannot start /tmp/a\nb");
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "BrantwellSrv: RCPT TO refused: 550 no\\r\\nBrantwellSrv: forged line\n");
+    EXPECT_EQ(lines[1], "BrantwellSrv: cannot start /tmp/a\\nb\n");
+}
+
 } // namespace
 } // namespace brantwell

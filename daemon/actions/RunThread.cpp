@@ -52,17 +52,19 @@ std::vector<std::string> parseEnvironment(std::string_view text)
 
 RunThread::RunThread(ChildReaper& reaper, FailureLog& failures) : reaper_(reaper), failures_(failures) {}
 
-void RunThread::run(std::stop_token)
+void RunThread::run(std::stop_token stop)
 {
-    launch();
+    launch(stop);
 }
 
-pid_t RunThread::launch()
+pid_t RunThread::launch(std::stop_token stop)
 {
     if (!command || command->empty()) {
         failures_.report("run command: the action names no program");
         return -1;
     }
+    if (!reaper_.reserve(stop))
+        return -1;
     // Exactly one argument, never split; with no "Arguments" value at all
     // the program gets none.
     std::vector<char*> argv{command->data()};
@@ -106,6 +108,7 @@ pid_t RunThread::launch()
     posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&files);
     if (rc != 0) {
+        reaper_.release();
         failures_.report("run command: cannot start " + *command + ": " + std::strerror(rc));
         return -1;
     }

@@ -31,8 +31,10 @@ public:
 
     void run(std::stop_token stop) override;
 
-    // Starts the program; the pid, or -1 with the failure already reported.
-    pid_t launch();
+    // Waits for a place among the programs allowed to run at once, then
+    // starts the program; the pid, or -1 with the failure already reported
+    // (or with `stop` requested while waiting).
+    pid_t launch(std::stop_token stop = {});
 
 private:
     ChildReaper& reaper_;

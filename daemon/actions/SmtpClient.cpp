@@ -134,8 +134,10 @@ public:
         }
         if (!command("DATA", 354, "DATA"))
             return false;
-        std::string data = formatHeader({server_.sender, m.recipients, m.subject, m.bHtml}, now);
-        data += dotStuffed(m.body);
+        const MailBody body = encodeBody(m.body);
+        std::string data =
+            formatHeader({server_.sender, m.recipients, m.subject, m.bHtml, body.utf8, body.quotedPrintable}, now);
+        data += dotStuffed(body.text);
         data += "\r\n";
         data += "\r\n.\r\n";
         std::string error;

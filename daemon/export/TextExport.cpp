@@ -1,6 +1,7 @@
 #include "TextExport.h"
 
 #include "util/AtomicFileWriter.h"
+#include "CsvField.h"
 #include "DateFormat.h"
 #include "EventRecord.h"
 #include "store/EventStore.h"
@@ -45,10 +46,16 @@ TextExportResult exportText(const EventStore& store, const std::string& path, ch
                 lastShown = dates.format(eventDateSeconds(event->date));
             }
             line.clear();
-            line.append(lastShown).append(1, separator);
-            line.append(event->priority).append(1, separator);
-            line.append(event->host).append(1, separator);
-            line.append(event->message).append(1, '\n');
+            const std::string_view fields[] = {lastShown, event->priority, event->host, event->message};
+            for (const auto field : fields) {
+                if (!line.empty())
+                    line += separator;
+                if (separator == ',')
+                    appendCsvField(line, field);
+                else
+                    line.append(field);
+            }
+            line += '\n';
             out.write(line);
             ++result.events;
         });

@@ -5,8 +5,9 @@
 // event line of the store, in the order of the file listing and, within a
 // file, of the lines: the Date shown through the date formatter, then the
 // other three fields as stored. Fields are separated by one TAB for a
-// ".txt" path and by "," for ".csv", without quoting, so in a CSV file a
-// message with commas spans several columns. Every line ends with LF.
+// ".txt" path, written as they are, and by "," for ".csv", where a field
+// holding a comma, a double quote or a line break is quoted (RFC 4180), so
+// every row has the header's four columns. Every line ends with LF.
 #pragma once
 
 #include <cstddef>

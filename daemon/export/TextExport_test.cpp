@@ -4,7 +4,10 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
+
+#include <nlohmann/json.hpp>
 
 #include "DateFormat.h"
 #include "store/EventStore.h"
@@ -49,9 +52,9 @@ TEST(TextExport, WritesTheHeaderAndOneLinePerEventInTxtAndCsv)
          "2026-03-08 21:01:01\tKernel.Emergency\t10.0.0.2\t,leading comma\n"},
         {"csv",
          "Date,Priority,Host,Message\n"
-         "2026-03-08 21:00:00,Local4.Informational,10.0.0.1,myhost app[42]: started, pid 42\n"
-         "2026-03-08 21:01:01,Mail.Error,mail.example,he said \"it's 'quoted'\"\n"
-         "2026-03-08 21:01:01,Kernel.Emergency,10.0.0.2,,leading comma\n"},
+         "2026-03-08 21:00:00,Local4.Informational,10.0.0.1,\"myhost app[42]: started, pid 42\"\n"
+         "2026-03-08 21:01:01,Mail.Error,mail.example,\"he said \"\"it's 'quoted'\"\"\"\n"
+         "2026-03-08 21:01:01,Kernel.Emergency,10.0.0.2,\",leading comma\"\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.extension);
@@ -69,6 +72,47 @@ TEST(TextExport, WritesTheHeaderAndOneLinePerEventInTxtAndCsv)
     }
 }
 
+// The rows of a CSV file as Python's csv module reads them.
+nlohmann::json readWithPythonCsv(const std::string& path)
+{
+    const std::string command = "/usr/bin/python3 -c 'import csv, json, sys; "
+                                "print(json.dumps(list(csv.reader(open(sys.argv[1], newline=\"\")))))' '" +
+                                path + "'";
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe)
+        return nullptr;
+    std::string out;
+    char buffer[4096];
+    while (const std::size_t n = fread(buffer, 1, sizeof buffer, pipe))
+        out.append(buffer, n);
+    pclose(pipe);
+    return nlohmann::json::parse(out, nullptr, false);
+}
+
+TEST(TextExport, ACsvFileReadsBackIntoExactlyTheHeadersColumns)
+{
+    TempDir store, out;
+    // The default date format itself holds a comma; messages hold commas,
+    // quotes and a field that is only a quote.
+    writeFile(store.file("2026-03-08.log"), kStored + "1773000100,User.Notice,10.0.0.3,\"\n"
+                                                      "1773000100,User.Notice,10.0.0.3,plain\n");
+    EventStore events(store.path());
+    const std::string target = out.file("events.csv");
+    ASSERT_TRUE(exportText(events, target, ',', DateFormatter("")).ok);
+
+    const auto rows = readWithPythonCsv(target);
+    ASSERT_TRUE(rows.is_array()) << readFile(target);
+    ASSERT_EQ(rows.size(), 6u);
+    EXPECT_EQ(rows[0], nlohmann::json({"Date", "Priority", "Host", "Message"}));
+    const std::vector<std::string> messages = {"myhost app[42]: started, pid 42", "he said \"it's 'quoted'\"",
+                                               ",leading comma", "\"", "plain"};
+    for (std::size_t i = 1; i < rows.size(); ++i) {
+        ASSERT_EQ(rows[i].size(), 4u) << rows[i];
+        EXPECT_EQ(rows[i][3], messages[i - 1]);
+        EXPECT_NE(rows[i][0].get<std::string>().find(", "), std::string::npos) << "the date stays one field";
+    }
+}
+
 TEST(TextExport, ShowsDatesInShortDateAndMediumTimeWhenNoFormatIsSet)
 {
     TempDir store, out;
@@ -78,8 +122,8 @@ TEST(TextExport, ShowsDatesInShortDateAndMediumTimeWhenNoFormatIsSet)
     // ICU versions differ in the space before "PM" (newer ones use U+202F).
     const std::string text = readFile(out.file("e.csv"));
     const std::string header = "Date,Priority,Host,Message\n";
-    ASSERT_TRUE(text.starts_with(header + "3/8/26, 9:00:00")) << text;
-    EXPECT_TRUE(text.ends_with("PM,User.Notice,10.0.0.1,m\n")) << text;
+    ASSERT_TRUE(text.starts_with(header + "\"3/8/26, 9:00:00")) << text;
+    EXPECT_TRUE(text.ends_with("PM\",User.Notice,10.0.0.1,m\n")) << text;
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2);
 }
 

@@ -16,7 +16,7 @@ namespace brantwell::test {
 namespace {
 
 constexpr const char* kServerScript = R"PY(
-import asyncio, json, logging, ssl, sys, warnings
+import asyncio, email, email.policy, json, logging, ssl, sys, warnings
 warnings.simplefilter("ignore")
 logging.disable(logging.CRITICAL)
 from aiosmtpd.smtp import SMTP, AuthResult
@@ -25,7 +25,12 @@ mode, certfile, keyfile, out, exclude = sys.argv[1:6]
 
 class Handler:
     async def handle_DATA(self, server, session, envelope):
+        # What a mail reader shows: the subject unfolded and decoded, the
+        # body decoded by its charset and transfer encoding.
+        parsed = email.message_from_bytes(envelope.original_content, policy=email.policy.default)
         record = {"mail_from": envelope.mail_from, "rcpt_tos": envelope.rcpt_tos,
+                  "subject": str(parsed["subject"]), "body": parsed.get_content(),
+                  "defects": [type(d).__name__ for d in parsed.defects],
                   "data": envelope.original_content.decode("latin-1"),
                   "auth": session.auth_data if isinstance(session.auth_data, dict) else None,
                   "tls": session.ssl is not None
@@ -128,6 +133,43 @@ std::vector<nlohmann::json> AiosmtpdServer::messages() const
     while (std::getline(in, line))
         out.push_back(nlohmann::json::parse(line, nullptr, false));
     return out;
+}
+
+SilentSmtpServer::SilentSmtpServer()
+{
+    listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(listenFd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+    listen(listenFd_, 64);
+    socklen_t len = sizeof sa;
+    getsockname(listenFd_, reinterpret_cast<sockaddr*>(&sa), &len);
+    port_ = ntohs(sa.sin_port);
+    thread_ = std::thread([this] {
+        std::vector<int> held;
+        while (!stop_) {
+            pollfd p{listenFd_, POLLIN, 0};
+            if (poll(&p, 1, 50) != 1)
+                continue;
+            const int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd < 0)
+                continue;
+            static constexpr char kGreeting[] = "220 silent ESMTP\r\n";
+            (void)!send(fd, kGreeting, sizeof kGreeting - 1, MSG_NOSIGNAL);
+            held.push_back(fd);
+            ++connections_;
+        }
+        for (const int fd : held)
+            close(fd);
+    });
+}
+
+SilentSmtpServer::~SilentSmtpServer()
+{
+    stop_ = true;
+    thread_.join();
+    close(listenFd_);
 }
 
 ScriptedSmtpServer::ScriptedSmtpServer()

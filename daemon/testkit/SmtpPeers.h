@@ -31,13 +31,32 @@ public:
     AiosmtpdServer(const TempDir& dir, Mode mode, const TestCertificate* cert, const std::string& exclude = "");
     ~AiosmtpdServer();
     unsigned port() const { return port_; }
-    // The messages received so far: mail_from, rcpt_tos, data, auth.
+    // The messages received so far: mail_from, rcpt_tos, data (the raw
+    // text), subject and body as Python's email package decodes them, its
+    // defects, auth.
     std::vector<nlohmann::json> messages() const;
 
 private:
     pid_t pid_ = -1;
     unsigned port_ = 0;
     std::string out_;
+};
+
+// Greets every connection with 220 and then never says another word, as a
+// hung mail server does; the connections stay open until it is destroyed.
+class SilentSmtpServer {
+public:
+    SilentSmtpServer();
+    ~SilentSmtpServer();
+    unsigned port() const { return port_; }
+    int connections() const { return connections_; }
+
+private:
+    int listenFd_ = -1;
+    unsigned port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> connections_{0};
+    std::thread thread_;
 };
 
 class ScriptedSmtpServer {

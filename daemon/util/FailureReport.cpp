@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "LogText.h"
+
 namespace brantwell {
 
 bool FailureReport::report(const std::string& text)
@@ -9,7 +11,7 @@ bool FailureReport::report(const std::string& text)
     const auto now = std::chrono::steady_clock::now();
     if (text == last_ && now - lastTime_ < repeat_)
         return false;
-    std::fprintf(stderr, "BrantwellSrv: %s\n", text.c_str());
+    std::fprintf(stderr, "BrantwellSrv: %s\n", escapeLineBreaks(text).c_str());
     last_ = text;
     lastTime_ = now;
     return true;
