@@ -226,19 +226,22 @@ private Q_SLOTS:
         QCOMPARE(column(EventListModel::PriorityColumn).first(), QStringLiteral("User.Error"));
     }
 
-    void exportsTitlesAndCellTextsUnquoted()
+    void exportsCellTextsQuotedOnlyWhereCsvNeedsIt()
     {
         EventListModel model;
         model.setDateFormat("yyyy-MM-dd HH:mm:ss");
-        const EventRecord e = ev("1772870400", "User.Notice", "10.0.0.1", "a,b,c");
-        model.addEvents({&e, 1});
+        const EventRecord events[] = {ev("1772870400", "User.Notice", "10.0.0.1", "a,b,c"),
+                                      ev("1772870401", "User.Notice", "10.0.0.1", "say \"hi\"")};
+        model.addEvents(events);
         EventFilterProxy proxy(&model);
-        const QString csv = exportText(proxy, {0}, exportSeparatorFor(QStringLiteral("out.CSV")));
-        QCOMPARE(csv, QStringLiteral(",Date,Priority,Host,Message\n"
-                                     ",2026-03-07 09:00:00,User.Notice,10.0.0.1,a,b,c\n"));
-        const auto lines = csv.split(QLatin1Char('\n'));
-        QVERIFY(lines[1].count(QLatin1Char(',')) > lines[0].count(QLatin1Char(',')));
+        QCOMPARE(exportText(proxy, {0, 1}, exportSeparatorFor(QStringLiteral("out.CSV"))),
+                 QStringLiteral(",Date,Priority,Host,Message\n"
+                                ",2026-03-07 09:00:01,User.Notice,10.0.0.1,\"say \"\"hi\"\"\"\n"
+                                ",2026-03-07 09:00:00,User.Notice,10.0.0.1,\"a,b,c\"\n"));
+        // A TAB file is written as it always was.
         QCOMPARE(exportSeparatorFor(QStringLiteral("out.txt")), QLatin1Char('\t'));
+        QCOMPARE(exportText(proxy, {1}, QLatin1Char('\t')),
+                 QStringLiteral("\tDate\tPriority\tHost\tMessage\n\t2026-03-07 09:00:00\tUser.Notice\t10.0.0.1\ta,b,c\n"));
     }
 
     void sendsAnEmptyUpdateForNoLines()
