@@ -275,6 +275,28 @@ private Q_SLOTS:
         QCOMPARE(loaded.at(0).at(0).toString(), wav);
     }
 
+    // Both players decode a real file: a .wav through the sound effect, any
+    // other name through the media player (which looks at the content).
+    void aRealSoundFileIsDecodedByEitherPlayer_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("wav") << "tone.wav";
+        QTest::newRow("other name") << "tone.oga";
+    }
+    void aRealSoundFileIsDecodedByEitherPlayer()
+    {
+        QFETCH(QString, name);
+        const QString path = dir_.filePath(name);
+        writeWav(path);
+        SoundPlayer player;
+        QSignalSpy loaded(&player, &SoundPlayer::loaded);
+        QSignalSpy failed(&player, &SoundPlayer::failed);
+        player.play(path);
+        QTRY_VERIFY_WITH_TIMEOUT(!loaded.isEmpty() || !failed.isEmpty(), 10000);
+        QCOMPARE(failed.count(), 0);
+        QCOMPARE(loaded.at(0).at(0).toString(), path);
+    }
+
     void aSoundFileThatCannotPlayChangesNoDecision_data()
     {
         QTest::addColumn<QString>("name");

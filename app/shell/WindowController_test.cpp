@@ -14,6 +14,7 @@
 #include "editors/ToolsView.h"
 #include "testkit/PrivateBus.h"
 #include "events/ScanView.h"
+#include "popups/PopupThread.h"
 #include "testkit/StoreDir.h"
 #include "WindowController.h"
 
@@ -187,6 +188,21 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(window.events()->rowCount(), kSignals * kPerSignal, 10000);
         QVERIFY(inserted.count() < kSignals);
         QCOMPARE(messageAt(*window.events(), 0), QStringLiteral("m%1").arg(kSignals * kPerSignal - 1));
+    }
+
+    void alertsOnlyForEventsAnnouncedAsStored()
+    {
+        testkit::StoreDir store;
+        store.writeSettings({{"popupEvents", 5}, {"popupDisplayArray", {"Emergency"}}});
+        testkit::BusPeer peer(connection("peer"));
+        WindowController window({store.path(), 514}, connection("app"));
+        QSignalSpy handled(window.popupThread(), &PopupThread::handled);
+        QVERIFY(peer.announce({{Announcement::Type::Remove, {"1772870400", "Kernel.Emergency", "h", "aged"}},
+                               {Announcement::Type::Set, {"1772870401", "Kernel.Emergency", "h", "new"}}}));
+        QVERIFY(handled.wait(5000));
+        QCOMPARE(handled.at(0).at(0).value<EventRecord>().message, std::string("new"));
+        QVERIFY(window.popupThread()->currentPopup());
+        QCOMPARE(window.popupThread()->queued(), std::size_t(0));
     }
 
     void showsInTheStatusBarWhyACommandWasNotSent()
