@@ -190,16 +190,26 @@ private Q_SLOTS:
         QCOMPARE(messageAt(*window.events(), 0), QStringLiteral("m%1").arg(kSignals * kPerSignal - 1));
     }
 
-    void alertsOnlyForEventsAnnouncedAsStored()
+    // Popups are off until the options are saved; then stored events, and
+    // only they, raise an alert.
+    void alertsForStoredEventsByTheSettingsLastSaved()
     {
         testkit::StoreDir store;
-        store.writeSettings({{"popupEvents", 5}, {"popupDisplayArray", {"Emergency"}}});
         testkit::BusPeer peer(connection("peer"));
         WindowController window({store.path(), 514}, connection("app"));
         QSignalSpy handled(window.popupThread(), &PopupThread::handled);
-        QVERIFY(peer.announce({{Announcement::Type::Remove, {"1772870400", "Kernel.Emergency", "h", "aged"}},
+        QVERIFY(peer.announce({{Announcement::Type::Set, {"1772870400", "Kernel.Emergency", "h", "before"}}}));
+        QTRY_COMPARE_WITH_TIMEOUT(window.events()->rowCount(), 1, 5000);
+        QVERIFY(!handled.wait(300));
+
+        AppSettings saved = window.settings();
+        saved.iPopupEvents = 5;
+        saved.popupDisplayArray = {"Emergency"};
+        window.applySettings(saved);
+        QVERIFY(peer.announce({{Announcement::Type::Remove, {"1772870400", "Kernel.Emergency", "h", "before"}},
                                {Announcement::Type::Set, {"1772870401", "Kernel.Emergency", "h", "new"}}}));
         QVERIFY(handled.wait(5000));
+        QCOMPARE(handled.count(), 1);
         QCOMPARE(handled.at(0).at(0).value<EventRecord>().message, std::string("new"));
         QVERIFY(window.popupThread()->currentPopup());
         QCOMPARE(window.popupThread()->queued(), std::size_t(0));
