@@ -234,19 +234,6 @@ json mailServer(unsigned port)
             {"actionsEmailPassword", "p"}};
 }
 
-// The lines of a mail as sent, CR LF removed.
-std::vector<std::string> mailLines(const std::string& data)
-{
-    std::vector<std::string> lines;
-    std::size_t start = 0, end;
-    while ((end = data.find("\r\n", start)) != std::string::npos) {
-        lines.push_back(data.substr(start, end - start));
-        start = end + 2;
-    }
-    lines.push_back(data.substr(start));
-    return lines;
-}
-
 TEST_F(DispatchFixture, MailsALongMessageThatTheServerAcceptsAndReadsBackWhole)
 {
     std::string spaced, unbroken;
@@ -279,7 +266,7 @@ TEST_F(DispatchFixture, MailsALongMessageThatTheServerAcceptsAndReadsBackWhole)
         EXPECT_NE(body.find("Message: " + message + "\r\n"), std::string::npos) << body.substr(0, 300);
         EXPECT_NE(body.find("Date: " + date + "\r\n"), std::string::npos) << body.substr(0, 300);
         EXPECT_EQ(received["defects"], json::array());
-        for (const auto& line : mailLines(data))
+        for (const auto& line : test::crlfLines(data))
             EXPECT_LE(line.size(), 998u) << line.substr(0, 80);
         EXPECT_TRUE(std::all_of(data.begin(), data.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
             << "a raw 8-bit byte in the mail";

@@ -6,6 +6,8 @@
 #include <vector>
 #include <gtest/gtest.h>
 
+#include "testkit/TestPeers.h"
+
 namespace brantwell {
 namespace {
 
@@ -68,19 +70,6 @@ TEST(MailHeader, HasTheFixedFieldsInOrder)
     EXPECT_NE(formatHeader(h, 0).find("\r\nSubject: forged  Bcc: victim@example.com\r\n"), std::string::npos);
 }
 
-std::vector<std::string> linesOf(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::size_t start = 0, end;
-    while ((end = text.find("\r\n", start)) != std::string::npos) {
-        lines.push_back(text.substr(start, end - start));
-        start = end + 2;
-    }
-    if (start < text.size())
-        lines.push_back(text.substr(start));
-    return lines;
-}
-
 std::string words(std::size_t length, std::string_view separator)
 {
     std::string text;
@@ -98,7 +87,7 @@ TEST(MailSubject, FoldsLongTextAtItsSpacesAndUnfoldsToTheSameText)
         const std::string field = subjectField(subject);
         SCOPED_TRACE(field.substr(0, 100));
         ASSERT_TRUE(field.ends_with("\r\n"));
-        for (const auto& line : linesOf(field)) {
+        for (const auto& line : test::crlfLines(field)) {
             EXPECT_LE(line.size(), 78u);
             EXPECT_NE(line.find_first_not_of(' '), std::string::npos) << "a line of blanks only";
         }
@@ -116,7 +105,7 @@ TEST(MailSubject, SendsEightBitTextAndOverlongWordsAsEncodedWords)
         const std::string field = subjectField(subject);
         SCOPED_TRACE(field.substr(0, 100));
         EXPECT_EQ(field.rfind("Subject: =?UTF-8?B?", 0), 0u);
-        for (const auto& line : linesOf(field))
+        for (const auto& line : test::crlfLines(field))
             EXPECT_LE(line.size(), 76u);
         EXPECT_TRUE(std::all_of(field.begin(), field.end(), [](char c) { return (c & 0x80) == 0; }));
     }
@@ -144,7 +133,7 @@ TEST(MailBody, IsSentAsGivenWhileItIsShortSevenBitText)
         if (!c.quotedPrintable) {
             EXPECT_EQ(body.text, c.body);
         }
-        for (const auto& line : linesOf(body.text))
+        for (const auto& line : test::crlfLines(body.text))
             EXPECT_LE(line.size(), c.quotedPrintable ? 76u : 998u);
     }
 }
@@ -171,7 +160,7 @@ TEST(MailHeader, DeclaresTheBodysCharsetAndEncodingAndFoldsALongRecipientList)
     const std::string header = formatHeader(h, 0);
     EXPECT_NE(header.find("\r\nContent-Type: text/plain; charset=\"UTF-8\"\r\n"), std::string::npos);
     EXPECT_NE(header.find("\r\nContent-Transfer-Encoding: quoted-printable\r\n"), std::string::npos);
-    for (const auto& line : linesOf(header))
+    for (const auto& line : test::crlfLines(header))
         EXPECT_LE(line.size(), 78u) << line;
     EXPECT_NE(header.find(",\r\n <someone"), std::string::npos);
 }

@@ -72,6 +72,21 @@ int run(const std::string& command)
     return std::system(command.c_str());
 }
 
+// A TCP socket listening on 127.0.0.1 at a port the kernel picks.
+int listenOnLoopback(int backlog, unsigned& port)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+    listen(fd, backlog);
+    socklen_t len = sizeof sa;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
+    port = ntohs(sa.sin_port);
+    return fd;
+}
+
 } // namespace
 
 TestCertificate::TestCertificate(const TempDir& dir)
@@ -135,17 +150,8 @@ std::vector<nlohmann::json> AiosmtpdServer::messages() const
     return out;
 }
 
-SilentSmtpServer::SilentSmtpServer()
+SilentSmtpServer::SilentSmtpServer() : listenFd_(listenOnLoopback(64, port_))
 {
-    listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(listenFd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-    listen(listenFd_, 64);
-    socklen_t len = sizeof sa;
-    getsockname(listenFd_, reinterpret_cast<sockaddr*>(&sa), &len);
-    port_ = ntohs(sa.sin_port);
     thread_ = std::thread([this] {
         std::vector<int> held;
         while (!stop_) {
@@ -172,18 +178,7 @@ SilentSmtpServer::~SilentSmtpServer()
     close(listenFd_);
 }
 
-ScriptedSmtpServer::ScriptedSmtpServer()
-{
-    listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(listenFd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-    listen(listenFd_, 8);
-    socklen_t len = sizeof sa;
-    getsockname(listenFd_, reinterpret_cast<sockaddr*>(&sa), &len);
-    port_ = ntohs(sa.sin_port);
-}
+ScriptedSmtpServer::ScriptedSmtpServer() : listenFd_(listenOnLoopback(8, port_)) {}
 
 ScriptedSmtpServer::~ScriptedSmtpServer()
 {

@@ -52,8 +52,8 @@ public:
     int connections() const { return connections_; }
 
 private:
+    unsigned port_ = 0;  // before listenFd_, whose set-up fills it in
     int listenFd_ = -1;
-    unsigned port_ = 0;
     std::atomic<bool> stop_{false};
     std::atomic<int> connections_{0};
     std::thread thread_;
@@ -79,8 +79,8 @@ private:
     void serve();
     std::string replyTo(const std::string& line, int& authStep);
 
+    unsigned port_ = 0;  // before listenFd_, whose set-up fills it in
     int listenFd_ = -1;
-    unsigned port_ = 0;
     std::thread thread_;
     std::atomic<bool> stop_{false};
     mutable std::mutex mutex_;

@@ -55,6 +55,19 @@ bool fileExists(const std::string& path)
     return stat(path.c_str(), &st) == 0;
 }
 
+std::vector<std::string> crlfLines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::size_t start = 0, end;
+    while ((end = text.find("\r\n", start)) != std::string::npos) {
+        lines.push_back(text.substr(start, end - start));
+        start = end + 2;
+    }
+    if (start < text.size())
+        lines.push_back(text.substr(start));
+    return lines;
+}
+
 bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit)
 {
     const auto end = std::chrono::steady_clock::now() + limit;

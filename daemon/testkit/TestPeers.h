@@ -30,6 +30,9 @@ void writeFile(const std::string& path, std::string_view contents, mode_t mode =
 std::string readFile(const std::string& path);
 bool fileExists(const std::string& path);
 
+// The lines of a text split at CR LF, without them (a mail as sent).
+std::vector<std::string> crlfLines(const std::string& text);
+
 // Polls `condition` every 10 ms until it holds or `limit` passes.
 bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit = std::chrono::seconds(10));
 
