@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDBusConnection>
+#include <QIcon>
 
 #include "shell/WindowController.h"
 
@@ -11,6 +12,10 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName(QStringLiteral("Brantwell"));
     QApplication::setApplicationVersion(QStringLiteral(BRANTWELL_VERSION));
     QApplication::setOrganizationName(QStringLiteral("Corvanta"));
+    // Ties the windows to the menu entry and its icon (the hicolor theme
+    // holds it once the package is installed).
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.corvanta.Brantwell"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("com.corvanta.Brantwell")));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Views and steers the Brantwell syslog server."));

@@ -33,14 +33,48 @@ int reportError(const sdbus::Error& e)
     return kFailed;
 }
 
+DaemonProxy::DaemonProxy()
+    : connection(sdbus::createSystemBusConnection()),
+      proxy(sdbus::createProxy(*connection, bus::kService, bus::kObjectPath))
+{
+}
+
+DaemonProxy::~DaemonProxy() = default;
+
+std::map<std::string, std::string> daemonStatus(DaemonProxy& daemon)
+{
+    std::map<std::string, std::string> status;
+    daemon.proxy->callMethod(bus::kGetStatus).onInterface(bus::kInterface).storeResultsTo(status);
+    return status;
+}
+
+std::string dataDirectory(const Options& options)
+{
+    if (options.dataDir)
+        return *options.dataDir;
+    try {
+        DaemonProxy daemon;
+        const auto status = daemonStatus(daemon);
+        if (const auto it = status.find("dataDirectory"); it != status.end() && !it->second.empty())
+            return it->second;
+    } catch (const sdbus::Error&) {
+        // No daemon to ask: the default is all there is.
+    }
+    return kDefaultDataDirectory;
+}
+
 int sendCommand(const nlohmann::json& command)
 {
     try {
-        auto connection = sdbus::createSystemBusConnection();
-        auto proxy = sdbus::createProxy(*connection, bus::kService, bus::kObjectPath);
+        DaemonProxy daemon;
         std::string reply;
-        proxy->callMethod(bus::kSetCommand).onInterface(bus::kInterface).withArguments(command.dump()).storeResultsTo(reply);
+        daemon.proxy->callMethod(bus::kSetCommand).onInterface(bus::kInterface).withArguments(command.dump()).storeResultsTo(reply);
         std::printf("%s\n", reply.c_str());
+        // "Received" is the only answer that means the command was carried out.
+        if (reply != bus::kReceived) {
+            std::fprintf(stderr, "brantwellctl: unexpected answer from the daemon\n");
+            return kFailed;
+        }
         return kOk;
     } catch (const sdbus::Error& e) {
         return reportError(e);

@@ -1,10 +1,13 @@
 // delete, watch and test-message: the stored and announced events.
 #include <arpa/inet.h>
+#include <poll.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <string_view>
 
@@ -57,21 +60,29 @@ int watch()
 
 int testMessage(int port)
 {
-    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    static constexpr std::string_view kMessage = "<191>Brantwell - Test message";
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(static_cast<std::uint16_t>(port));
     to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    static constexpr std::string_view kMessage = "<191>Brantwell - Test message";
-    const bool sent = fd >= 0
-                      && sendto(fd, kMessage.data(), kMessage.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to)
-                             == static_cast<ssize_t>(kMessage.size());
-    if (fd >= 0)
-        close(fd);
-    if (!sent) {
-        std::perror("brantwellctl: test-message");
+    // Connected, so that the kernel reports a port nobody receives on
+    // (ICMP port unreachable) as an error on this socket.
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0
+        || send(fd, kMessage.data(), kMessage.size(), 0) != static_cast<ssize_t>(kMessage.size())) {
+        std::fprintf(stderr, "brantwellctl: cannot send to 127.0.0.1 UDP port %d: %s\n", port, std::strerror(errno));
+        if (fd >= 0)
+            close(fd);
         return kFailed;
     }
+    pollfd p{fd, POLLIN, 0};
+    const bool refused = poll(&p, 1, 200) == 1 && recv(fd, nullptr, 0, MSG_DONTWAIT) < 0 && errno == ECONNREFUSED;
+    close(fd);
+    if (refused) {
+        std::fprintf(stderr, "brantwellctl: nothing receives on 127.0.0.1 UDP port %d; is BrantwellSrv running?\n", port);
+        return kFailed;
+    }
+    std::printf("Sent \"%.*s\" to 127.0.0.1 UDP port %d\n", static_cast<int>(kMessage.size()), kMessage.data(), port);
     return kOk;
 }
 

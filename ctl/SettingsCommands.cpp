@@ -1,5 +1,7 @@
 // save and get: the settings dictionary.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -8,28 +10,76 @@
 
 namespace brantwell::ctl {
 
-int save(const std::string& file)
+namespace {
+
+// The text of a file, or nothing (with errno) when it cannot be read.
+std::optional<std::string> readText(const std::string& path)
 {
-    std::ifstream in(file);
+    std::ifstream in(path, std::ios::binary);
     if (!in)
-        return usage("cannot read " + file);
+        return std::nullopt;
     std::stringstream text;
     text << in.rdbuf();
-    const auto settings = nlohmann::json::parse(text.str(), nullptr, false);
-    if (!settings.is_object())
-        return usage(file + " is not a JSON object");
-    return sendCommand({{"command", "save"}, {"Settings", settings}});
+    return text.str();
 }
 
-int get(const std::string& dataDir)
+} // namespace
+
+int save(const std::vector<std::string>& args, const Options& options)
 {
-    const std::string path = dataDir + "/Brantwell.ini";
-    std::ifstream in(path);
-    if (!in) {
-        std::fprintf(stderr, "brantwellctl: cannot read %s\n", path.c_str());
+    bool merge = false;
+    std::vector<std::string> files;
+    for (const auto& a : args) {
+        if (a == "--merge")
+            merge = true;
+        else
+            files.push_back(a);
+    }
+    if (files.size() != 1)
+        return usage("save takes one FILE");
+    const std::string& file = files.front();
+    const auto text = readText(file);
+    if (!text)
+        return usage("cannot read " + file + ": " + std::strerror(errno));
+    auto settings = nlohmann::json::parse(*text, nullptr, false);
+    if (!settings.is_object())
+        return usage(file + " is not a JSON object; nothing was sent");
+
+    if (merge) {
+        const std::string current = dataDirectory(options) + "/Brantwell.ini";
+        const auto currentText = readText(current);
+        if (!currentText) {
+            std::fprintf(stderr, "brantwellctl: cannot read %s for --merge: %s; nothing was sent\n", current.c_str(),
+                         std::strerror(errno));
+            return kFailed;
+        }
+        auto merged = nlohmann::json::parse(*currentText, nullptr, false);
+        if (!merged.is_object()) {
+            std::fprintf(stderr, "brantwellctl: %s is not a JSON object; nothing was sent\n", current.c_str());
+            return kFailed;
+        }
+        // FILE's keys replace the current ones whole; the others stay.
+        merged.update(settings);
+        settings = std::move(merged);
+    }
+    const int result = sendCommand({{"command", "save"}, {"Settings", settings}});
+    if (result == kOk && !merge)
+        std::fprintf(stderr,
+                     "brantwellctl: the settings file now holds exactly the %zu keys of %s "
+                     "(save --merge keeps the others)\n",
+                     settings.size(), file.c_str());
+    return result;
+}
+
+int get(const Options& options)
+{
+    const std::string path = dataDirectory(options) + "/Brantwell.ini";
+    const auto text = readText(path);
+    if (!text) {
+        std::fprintf(stderr, "brantwellctl: cannot read %s: %s\n", path.c_str(), std::strerror(errno));
         return kFailed;
     }
-    std::cout << in.rdbuf();
+    std::cout << *text;
     return kOk;
 }
 

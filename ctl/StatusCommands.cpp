@@ -1,7 +1,11 @@
-// stats: the daemon's counters.
+// status and stats: whether the daemon runs, what it holds, its counters.
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <map>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <regex>
 
 #include <sdbus-c++/sdbus-c++.h>
 
@@ -10,14 +14,126 @@
 
 namespace brantwell::ctl {
 
+namespace {
+
+std::map<std::string, std::uint64_t> counters(DaemonProxy& daemon)
+{
+    std::map<std::string, std::uint64_t> result;
+    daemon.proxy->callMethod(bus::kGetStatistics).onInterface(bus::kInterface).storeResultsTo(result);
+    return result;
+}
+
+// The process that owns the daemon's name on the bus, or 0 when nobody
+// does. Throws sdbus::Error when the bus itself cannot be reached.
+std::uint32_t nameOwnerPid(sdbus::IConnection& connection)
+{
+    auto busProxy = sdbus::createProxy(connection, "org.freedesktop.DBus", "/org/freedesktop/DBus");
+    bool owned = false;
+    busProxy->callMethod("NameHasOwner").onInterface("org.freedesktop.DBus").withArguments(std::string(bus::kService)).storeResultsTo(owned);
+    if (!owned)
+        return 0;
+    std::uint32_t pid = 0;
+    busProxy->callMethod("GetConnectionUnixProcessID").onInterface("org.freedesktop.DBus")
+        .withArguments(std::string(bus::kService)).storeResultsTo(pid);
+    return pid;
+}
+
+struct StoreCount {
+    std::uint64_t events = 0;
+    std::uint64_t dayFiles = 0;
+    std::string error;
+};
+
+// Counts the lines of the day files (yyyy-MM-dd.log) in `dir`; a last line
+// without its line feed counts too.
+StoreCount countStore(const std::string& dir)
+{
+    static const std::regex dayFile(R"(\d{4}-\d{2}-\d{2}\.log)");
+    StoreCount count;
+    std::error_code error;
+    std::filesystem::directory_iterator it(dir, error);
+    if (error) {
+        count.error = error.message();
+        return count;
+    }
+    for (const auto& entry : it) {
+        const std::string name = entry.path().filename().string();
+        if (!std::regex_match(name, dayFile) || !entry.is_regular_file(error))
+            continue;
+        std::ifstream in(entry.path(), std::ios::binary);
+        if (!in) {
+            count.error = "cannot read " + name + ": " + std::strerror(errno);
+            return count;
+        }
+        ++count.dayFiles;
+        char buffer[65536];
+        char last = '\n';
+        while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+            const auto n = static_cast<std::size_t>(in.gcount());
+            for (std::size_t i = 0; i < n; ++i)
+                count.events += buffer[i] == '\n';
+            last = buffer[n - 1];
+        }
+        count.events += last != '\n';
+    }
+    return count;
+}
+
+void printStore(const std::string& dir)
+{
+    std::printf("Data directory: %s\n", dir.c_str());
+    const auto store = countStore(dir);
+    if (!store.error.empty())
+        std::printf("Stored events: unknown (%s)\n", store.error.c_str());
+    else
+        std::printf("Stored events: %llu in %llu day file%s\n", static_cast<unsigned long long>(store.events),
+                    static_cast<unsigned long long>(store.dayFiles), store.dayFiles == 1 ? "" : "s");
+}
+
+} // namespace
+
+int status(const Options& options)
+{
+    std::unique_ptr<DaemonProxy> daemon;
+    std::uint32_t pid = 0;
+    try {
+        daemon = std::make_unique<DaemonProxy>();
+        pid = nameOwnerPid(*daemon->connection);
+    } catch (const sdbus::Error& e) {
+        std::printf("BrantwellSrv: unknown, the bus cannot be reached (%s)\n", e.getMessage().c_str());
+        printStore(options.dataDir.value_or(kDefaultDataDirectory));
+        return kFailed;
+    }
+    if (pid == 0) {
+        std::printf("BrantwellSrv: not running on this bus\n");
+        printStore(options.dataDir.value_or(kDefaultDataDirectory));
+        return kFailed;
+    }
+    std::map<std::string, std::string> about;
+    std::map<std::string, std::uint64_t> numbers;
+    try {
+        about = daemonStatus(*daemon);
+        numbers = counters(*daemon);
+    } catch (const sdbus::Error& e) {
+        std::printf("BrantwellSrv: running (pid %u), not answering\n", pid);
+        printStore(options.dataDir.value_or(kDefaultDataDirectory));
+        return reportError(e);
+    }
+    std::printf("BrantwellSrv: running and answering (pid %u)\n", pid);
+    std::printf("Version: %s\n", about["version"].c_str());
+    std::printf("UDP port: %s\n", about["port"].c_str());
+    printStore(options.dataDir.value_or(about["dataDirectory"]));
+    std::printf("Counters:\n");
+    for (const auto& [name, value] : numbers)
+        std::printf("  %s %llu\n", name.c_str(), static_cast<unsigned long long>(value));
+    return kOk;
+}
+
 int stats()
 {
     try {
-        auto connection = sdbus::createSystemBusConnection();
-        auto proxy = sdbus::createProxy(*connection, bus::kService, bus::kObjectPath);
-        std::map<std::string, std::uint64_t> counters;
-        proxy->callMethod(bus::kGetStatistics).onInterface(bus::kInterface).storeResultsTo(counters);
-        for (const auto& [name, value] : counters)
+        DaemonProxy daemon;
+        for (const auto& [name, value] : counters(daemon))
             std::printf("%s %llu\n", name.c_str(), static_cast<unsigned long long>(value));
         return kOk;
     } catch (const sdbus::Error& e) {

@@ -12,8 +12,7 @@ using namespace brantwell::ctl;
 
 int main(int argc, char** argv)
 {
-    std::string dataDir = "/Library/Brantwell";
-    int port = 514;
+    Options options;
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) {
         const std::string_view a = argv[i];
@@ -25,13 +24,13 @@ int main(int argc, char** argv)
             if (i + 1 >= argc)
                 return usage("missing value for " + std::string(a));
             if (a == "--data-dir") {
-                dataDir = argv[++i];
+                options.dataDir = argv[++i];
             } else {
                 char* end = nullptr;
                 const long p = std::strtol(argv[++i], &end, 10);
                 if (!*argv[i] || *end || p < 1 || p > 65535)
                     return usage(std::string("invalid port ") + argv[i]);
-                port = static_cast<int>(p);
+                options.port = static_cast<int>(p);
             }
             continue;
         }
@@ -41,10 +40,12 @@ int main(int argc, char** argv)
         return usage("no command given");
     const std::string command = args.front();
     const std::vector<std::string> rest(args.begin() + 1, args.end());
+    if (command == "status")
+        return rest.empty() ? status(options) : usage("status takes no arguments");
     if (command == "save")
-        return rest.size() == 1 ? save(rest[0]) : usage("save takes one FILE");
+        return save(rest, options);
     if (command == "get")
-        return rest.empty() ? get(dataDir) : usage("get takes no arguments");
+        return rest.empty() ? get(options) : usage("get takes no arguments");
     if (command == "email")
         return email(rest);
     if (command == "delete")
@@ -54,6 +55,6 @@ int main(int argc, char** argv)
     if (command == "stats")
         return rest.empty() ? stats() : usage("stats takes no arguments");
     if (command == "test-message")
-        return rest.empty() ? testMessage(port) : usage("test-message takes no arguments");
+        return rest.empty() ? testMessage(options.port) : usage("test-message takes no arguments");
     return usage("unknown command " + command);
 }

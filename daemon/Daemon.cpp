@@ -6,6 +6,7 @@
 #include <cstring>
 #include <poll.h>
 
+#include <filesystem>
 #include <stdexcept>
 
 #include <nlohmann/json.hpp>
@@ -20,7 +21,8 @@ Daemon::Daemon(DaemonOptions options)
       channel_(CommandHandlers{[this](const nlohmann::json& c) { saveSettings(c); },
                                [this](const nlohmann::json& c) { sendEmail(c); },
                                [this](const nlohmann::json& c) { updateEvents(c); },
-                               [this] { return statistics(); }}),
+                               [this] { return statistics(); },
+                               [this] { return status(); }}),
       actions_(settings_, {options_.journalSocket}), receiver_(settings_, store_, &channel_, &actions_.dispatcher()),
       removal_(settings_, store_, &channel_), export_(settings_, store_),
       dropReporter_([this] { return statistics(); })
@@ -100,6 +102,15 @@ void Daemon::sendEmail(const nlohmann::json& command)
 void Daemon::updateEvents(const nlohmann::json& command)
 {
     brantwell::updateEvents(store_, command);
+}
+
+std::map<std::string, std::string> Daemon::status() const
+{
+    std::error_code error;
+    const auto directory = std::filesystem::absolute(options_.dataDirectory, error);
+    return {{"version", BRANTWELL_VERSION},
+            {"dataDirectory", error ? options_.dataDirectory : directory.lexically_normal().string()},
+            {"port", std::to_string(options_.port)}};
 }
 
 std::map<std::string, std::uint64_t> Daemon::statistics() const

@@ -51,6 +51,7 @@ public:
     void sendEmail(const nlohmann::json& command);
     void updateEvents(const nlohmann::json& command);
     std::map<std::string, std::uint64_t> statistics() const;
+    std::map<std::string, std::string> status() const;
 
 private:
     void receiveLoop(std::stop_token stop);

@@ -10,6 +10,7 @@ PACKAGES=(
   nlohmann-json3-dev libicu-dev libssl-dev libsqlite3-dev openssl
   qt6-base-dev qt6-multimedia-dev qt6-svg-dev libgl-dev
   python3-aiosmtpd util-linux xvfb
+  dpkg-dev lintian desktop-file-utils appstream librsvg2-bin man-db groff-base bash-completion
 )
 
 missing=()

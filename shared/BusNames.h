@@ -15,6 +15,7 @@ inline constexpr char kInterface[] = BRANTWELL_BUS_INTERFACE;
 
 inline constexpr char kSetCommand[] = "setCommand";
 inline constexpr char kGetStatistics[] = "getStatistics";
+inline constexpr char kGetStatus[] = "getStatus";
 inline constexpr char kEventSignal[] = "Brantwell";
 
 // The answer of setCommand once a command has been carried out.

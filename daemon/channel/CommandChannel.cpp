@@ -313,6 +313,16 @@ void CommandChannel::serve(std::stop_token stop)
         reply << counters;
         reply.send();
     });
+    object->registerMethod(bus::kInterface, bus::kGetStatus, "", "a{ss}", [this](sdbus::MethodCall call) {
+        if (!callerAuthorised(call)) {
+            call.createErrorReply(sdbus::Error(kAccessDenied, "only root and members of group brantwell may read the status"))
+                .send();
+            return;
+        }
+        auto reply = call.createReply();
+        reply << (handlers_.status ? handlers_.status() : std::map<std::string, std::string>{});
+        reply.send();
+    });
     object->registerSignal(bus::kInterface, bus::kEventSignal, "aa{ss}");
     object->finishRegistration();
     connected_ = true;

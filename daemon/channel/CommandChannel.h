@@ -31,6 +31,9 @@ struct CommandHandlers {
     std::function<void(const nlohmann::json&)> email;
     std::function<void(const nlohmann::json&)> update;
     std::function<std::map<std::string, std::uint64_t>()> statistics;
+    // What the daemon is and where it keeps its files ("version",
+    // "dataDirectory", "port"), for brantwellctl status.
+    std::function<std::map<std::string, std::string>()> status;
 };
 
 // Whether a caller may steer the daemon: root, or a member of the group

@@ -1,0 +1,213 @@
+// brantwellctl as administrators and scripts use it: the real binary
+// against the real BrantwellSrv on a private bus and a temporary data
+// directory.
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <thread>
+
+#include <nlohmann/json.hpp>
+#include <gtest/gtest.h>
+
+#include "EventRecord.h"
+#include "testkit/DaemonProcess.h"
+#include "testkit/TestBus.h"
+#include "testkit/TestSupport.h"
+#include "testkit/UdpTestClient.h"
+
+using namespace brantwell::test;
+using nlohmann::json;
+
+namespace {
+
+struct CtlResult {
+    int exit = -1;
+    std::string out;  // standard output, then standard error
+};
+
+// Runs brantwellctl through the shell; `prefix` may run it as another user.
+CtlResult ctl(const std::string& args, const std::string& prefix = "")
+{
+    const std::string command = prefix + " " BRANTWELLCTL_PATH " " + args + " 2>&1";
+    CtlResult r;
+    FILE* p = ::popen(command.c_str(), "r");
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0)
+        r.out.append(buffer, n);
+    const int status = ::pclose(p);
+    r.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+}
+
+bool contains(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+const std::string kNobody = "setpriv --reuid=65534 --regid=65534 --clear-groups";
+
+class CtlTest : public ::testing::Test {
+protected:
+    TestBus bus;
+    TempDir dir;
+    std::uint16_t port = freeUdpPort();
+    std::unique_ptr<DaemonProcess> daemon;
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(bus.ready());
+        ::chmod(dir.path().c_str(), 0755);  // other users reach the files given to them
+    }
+
+    void startDaemon()
+    {
+        daemon = std::make_unique<DaemonProcess>(
+            BRANTWELL_SRV_PATH, std::vector<std::string>{"--data-dir", dir.path(), "--port", std::to_string(port)},
+            dir.file("stderr.txt"));
+        ASSERT_TRUE(daemon->start());
+        ASSERT_TRUE(daemon->waitForPort(port));
+        for (int i = 0; i < 300; ++i) {
+            if (ctl("stats").exit == 0)
+                return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        FAIL() << "the daemon never answered on the bus";
+    }
+
+    std::string dayFile(long long when) const { return dir.file(brantwell::eventLogFileName(when)); }
+
+    // Waits until the day file of today holds `lines` lines.
+    bool waitForLines(std::size_t lines)
+    {
+        for (int i = 0; i < 500; ++i) {
+            const std::string text = readFile(dayFile(std::time(nullptr)));
+            if (static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) >= lines)
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+};
+
+} // namespace
+
+TEST_F(CtlTest, StatusTellsARunningFromAStoppedDaemonAndCountsTheStore)
+{
+    const long long now = std::time(nullptr);
+    const std::string line = std::to_string(now) + ",User.Notice,10.0.0.1,hello, world\n";
+    writeFile(dayFile(now - 86400), line + line);
+    // A last line cut short (no line feed) is an event too.
+    writeFile(dayFile(now), line.substr(0, line.size() - 1));
+    writeFile(dir.file("notes.log"), "not a day file\n");
+    startDaemon();
+
+    auto running = ctl("status");
+    EXPECT_EQ(running.exit, 0) << running.out;
+    EXPECT_TRUE(contains(running.out, "running and answering")) << running.out;
+    EXPECT_TRUE(contains(running.out, "Version: " BRANTWELL_VERSION "\n")) << running.out;
+    EXPECT_TRUE(contains(running.out, "UDP port: " + std::to_string(port) + "\n")) << running.out;
+    // Without --data-dir the daemon's own directory is counted.
+    EXPECT_TRUE(contains(running.out, "Data directory: " + dir.path() + "\n")) << running.out;
+    EXPECT_TRUE(contains(running.out, "Stored events: 3 in 2 day files\n")) << running.out;
+    EXPECT_TRUE(contains(running.out, "  eventsStored 0\n")) << running.out;
+
+    UdpSender().send(port, "<14>one more");
+    ASSERT_TRUE(waitForLines(1));
+    running = ctl("status");
+    EXPECT_TRUE(contains(running.out, "  eventsStored 1\n")) << running.out;
+    EXPECT_TRUE(contains(running.out, "Stored events: 4 in 2 day files\n")) << running.out;
+
+    // Status is for root and the group too: others learn that it runs, no more.
+    const auto refused = ctl("status --data-dir " + dir.path(), kNobody);
+    EXPECT_EQ(refused.exit, 3) << refused.out;
+    EXPECT_TRUE(contains(refused.out, "running (pid ")) << refused.out;
+    EXPECT_FALSE(contains(refused.out, "eventsStored")) << refused.out;
+
+    daemon->stop();
+    const auto stopped = ctl("status --data-dir " + dir.path());
+    EXPECT_EQ(stopped.exit, 1) << stopped.out;
+    EXPECT_TRUE(contains(stopped.out, "not running")) << stopped.out;
+    EXPECT_TRUE(contains(stopped.out, "Stored events: 4 in 2 day files\n")) << stopped.out;
+
+    const auto noBus = ctl("status --data-dir " + dir.path(), "DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + dir.file("no-bus"));
+    EXPECT_EQ(noBus.exit, 1) << noBus.out;
+    EXPECT_TRUE(contains(noBus.out, "bus cannot be reached")) << noBus.out;
+}
+
+TEST_F(CtlTest, OnlyACommandTheDaemonCarriedOutExitsZero)
+{
+    startDaemon();
+    const std::string before = readFile(dir.file("Brantwell.ini"));
+    writeFile(dir.file("array.json"), "[1, 2]");
+    writeFile(dir.file("broken.json"), "{\"hostsDisplay\": ");
+    writeFile(dir.file("good.json"), json({{"hostsDisplay", true}}).dump());
+    ::chmod(dir.file("good.json").c_str(), 0644);
+    const std::uint16_t silentPort = freeUdpPort();
+
+    const struct {
+        std::string args, prefix;
+        int exit;
+    } cases[] = {
+        {"save " + dir.file("array.json"), "", 2},
+        {"save " + dir.file("broken.json"), "", 2},
+        {"save " + dir.file("missing.json"), "", 2},
+        {"save " + dir.file("good.json") + " " + dir.file("good.json"), "", 2},
+        {"save " + dir.file("good.json"), kNobody, 3},
+        // Cannot read the settings to merge with.
+        {"--data-dir " + dir.path() + " save --merge " + dir.file("good.json"), kNobody, 1},
+        {"delete x", kNobody, 3},
+        {"stats", kNobody, 3},
+        {"frobnicate", "", 2},
+        {"--port 0 test-message", "", 2},
+        {"--port " + std::to_string(silentPort) + " test-message", "", 1},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ctl(c.args, c.prefix).exit, c.exit) << c.prefix << " brantwellctl " << c.args;
+    EXPECT_EQ(readFile(dir.file("Brantwell.ini")), before) << "no refused or malformed command changed the settings";
+
+    // test-message says where the datagram went, and it arrives there.
+    const auto sent = ctl("--port " + std::to_string(port) + " test-message");
+    EXPECT_EQ(sent.exit, 0) << sent.out;
+    EXPECT_TRUE(contains(sent.out, "127.0.0.1 UDP port " + std::to_string(port))) << sent.out;
+    ASSERT_TRUE(waitForLines(1));
+    EXPECT_TRUE(contains(readFile(dayFile(std::time(nullptr))), ",Local7.Debug,127.0.0.1,Brantwell - Test message\n"));
+
+    // A save the daemon could not write: a directory stands where the file goes.
+    std::filesystem::remove(dir.file("Brantwell.ini"));
+    std::filesystem::create_directories(dir.file("Brantwell.ini/in-the-way"));
+    const auto failed = ctl("save " + dir.file("good.json"));
+    EXPECT_EQ(failed.exit, 1) << failed.out;
+    EXPECT_FALSE(contains(failed.out, "Received")) << failed.out;
+
+    daemon->stop();
+    EXPECT_EQ(ctl("save " + dir.file("good.json")).exit, 1) << "no daemon on the bus";
+}
+
+TEST_F(CtlTest, SaveMergeKeepsTheOtherKeysAndPlainSaveReplacesTheFile)
+{
+    startDaemon();
+    const json defaults = json::parse(readFile(dir.file("Brantwell.ini")));
+    ASSERT_GT(defaults.size(), 10u);
+    const json change = {{"hostsDisplay", !defaults.value("hostsDisplay", false)},
+                         {"includeFiltersArray", json::array({{{"Name", "all"}, {"IP", "0.0.0.0"}}})},
+                         {"aNewKey", "kept as given"}};
+    writeFile(dir.file("change.json"), change.dump());
+
+    // No --data-dir: the settings to merge with are the daemon's.
+    const auto merged = ctl("save --merge " + dir.file("change.json"));
+    EXPECT_EQ(merged.exit, 0) << merged.out;
+    json expected = defaults;
+    expected.update(change);
+    EXPECT_EQ(json::parse(readFile(dir.file("Brantwell.ini"))), expected);
+
+    const auto replaced = ctl("save " + dir.file("change.json"));
+    EXPECT_EQ(replaced.exit, 0) << replaced.out;
+    EXPECT_TRUE(contains(replaced.out, "--merge")) << "plain save says what it does: " << replaced.out;
+    EXPECT_EQ(json::parse(readFile(dir.file("Brantwell.ini"))), change);
+    EXPECT_EQ(ctl("get").out, readFile(dir.file("Brantwell.ini")));
+}
