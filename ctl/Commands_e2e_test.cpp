@@ -2,7 +2,6 @@
 // against the real BrantwellSrv on a private bus and a temporary data
 // directory.
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <chrono>
 #include <cstdio>
@@ -14,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "EventRecord.h"
+#include "testkit/CtlProcess.h"
 #include "testkit/DaemonProcess.h"
 #include "testkit/TestBus.h"
 #include "testkit/TestSupport.h"
@@ -24,24 +24,10 @@ using nlohmann::json;
 
 namespace {
 
-struct CtlResult {
-    int exit = -1;
-    std::string out;  // standard output, then standard error
-};
-
-// Runs brantwellctl through the shell; `prefix` may run it as another user.
+// Runs brantwellctl; `out` holds what it printed on both streams.
 CtlResult ctl(const std::string& args, const std::string& prefix = "")
 {
-    const std::string command = prefix + " " BRANTWELLCTL_PATH " " + args + " 2>&1";
-    CtlResult r;
-    FILE* p = ::popen(command.c_str(), "r");
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0)
-        r.out.append(buffer, n);
-    const int status = ::pclose(p);
-    r.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
+    return runCtl(BRANTWELLCTL_PATH, args, prefix, true);
 }
 
 bool contains(const std::string& text, const std::string& part)

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "BusNames.h"
+#include "testkit/CtlProcess.h"
 #include "testkit/DaemonProcess.h"
 #include "EventRecord.h"
 #include "testkit/TestBus.h"
@@ -33,24 +34,10 @@ using brantwell::bus::kInterface;
 using brantwell::bus::kObjectPath;
 using brantwell::bus::kService;
 
-struct CtlResult {
-    int exit = -1;
-    std::string out;
-};
-
 // Runs brantwellctl through the shell; `prefix` may run it as another user.
 CtlResult ctl(const std::string& args, const std::string& prefix = "")
 {
-    const std::string command = prefix + " " BRANTWELLCTL_PATH " " + args + " 2>/dev/null";
-    CtlResult r;
-    FILE* p = ::popen(command.c_str(), "r");
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0)
-        r.out.append(buffer, n);
-    const int status = ::pclose(p);
-    r.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
+    return runCtl(BRANTWELLCTL_PATH, args, prefix);
 }
 
 std::string shellQuote(const std::string& s)
