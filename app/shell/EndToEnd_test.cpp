@@ -17,6 +17,13 @@
 #include "testkit/StoreDir.h"
 #include "testkit/UdpTestClient.h"  // the daemon tests' UDP client
 #include "WindowController.h"
+#include "editors/ToolsView.h"
+#include "editors/ToolsViewOptions.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
 
 using namespace brantwell;
 
@@ -203,6 +210,67 @@ private Q_SLOTS:
         for (int row = 0; row < 3; ++row)
             QCOMPARE(QString::fromStdString(again.events()->record(row).message),
                      QStringLiteral("message %1").arg(2 - row));
+    }
+
+    void anExcludeFilterMadeInTheEditorsDropsMatchingDatagrams()
+    {
+        if (const QString why = daemonMissing(); !why.isEmpty())
+            QSKIP(qPrintable(why));
+        startDaemon();
+        if (QTest::currentTestFailed())
+            return;
+        WindowController window({store_->path(), port_}, connection());
+        window.show();
+        window.Tools();
+        window.findChild<ToolsViewLink*>(QStringLiteral("toolsOptions"))->click();
+        auto* options = window.findChild<ToolsViewOptions*>(QStringLiteral("toolsViewOptions"));
+        options->findChild<QPushButton*>(QStringLiteral("excludeFiltersAdd"))->click();
+        ToolsViewFilter* sheet = options->filterView();
+        QVERIFY(sheet);
+        sheet->findChild<QLineEdit*>(QStringLiteral("filterName"))->setText(QStringLiteral("chatter"));
+        sheet->findChild<QLineEdit*>(QStringLiteral("filterMessage"))->setText(QStringLiteral("*heartbeat*"));
+        sheet->findChild<QPushButton*>(QStringLiteral("saveButton"))->click();
+        options->findChild<QPushButton*>(QStringLiteral("saveButton"))->click();
+        // The page returns once the daemon took the save.
+        QTRY_COMPARE_WITH_TIMEOUT(window.currentPage(), 3, 10000);
+        const auto file = nlohmann::json::parse(store_->read("Brantwell.ini"));
+        QCOMPARE(file["excludeFiltersArray"][0]["Name"], nlohmann::json("chatter"));
+
+        sendDatagram(port_, "<14>link heartbeat 42");
+        sendDatagram(port_, "<14>link down on port 3");
+        QTRY_COMPARE_WITH_TIMEOUT(window.events()->rowCount(), 1, 10000);
+        QCOMPARE(QString::fromStdString(window.events()->record(0).message), QStringLiteral("link down on port 3"));
+        QVERIFY(allFiles(*store_).find("heartbeat") == std::string::npos);
+    }
+
+    void exportSettingsSavedInTheEditorAreWhatTheDaemonHolds()
+    {
+        if (const QString why = daemonMissing(); !why.isEmpty())
+            QSKIP(qPrintable(why));
+        startDaemon();
+        if (QTest::currentTestFailed())
+            return;
+        WindowController window({store_->path(), port_}, connection());
+        window.show();
+        window.Tools();
+        window.findChild<ToolsViewLink*>(QStringLiteral("toolsExport"))->click();
+        auto* page = window.findChild<QWidget*>(QStringLiteral("toolsViewExport"));
+        const QString dir = QString::fromStdString(store_->path());
+        page->findChild<QCheckBox*>(QStringLiteral("exportText"))->click();
+        page->findChild<QSpinBox*>(QStringLiteral("textInterval"))->setValue(15);
+        page->findChild<QLineEdit*>(QStringLiteral("textLocation"))->setText(dir + QStringLiteral("/out/events.csv"));
+        page->findChild<QCheckBox*>(QStringLiteral("exportDatabase"))->click();
+        page->findChild<QLineEdit*>(QStringLiteral("databaseLocation"))->setText(dir + QStringLiteral("/out/events.db"));
+        page->findChild<QPushButton*>(QStringLiteral("saveButton"))->click();
+        QTRY_COMPARE_WITH_TIMEOUT(window.currentPage(), 3, 10000);
+        const auto file = nlohmann::json::parse(store_->read("Brantwell.ini"));
+        QCOMPARE(file["textInterval"], nlohmann::json(15));
+        QCOMPARE(file["textLocation"], nlohmann::json((dir + "/out/events.csv").toStdString()));
+        QCOMPARE(file["databaseInterval"], nlohmann::json(5));
+        QCOMPARE(file["databaseLocation"], nlohmann::json((dir + "/out/events.db").toStdString()));
+        // The other keys of the daemon's file came back with the save.
+        QCOMPARE(file["actionsEmailPort"], nlohmann::json(25));
+        QCOMPARE(file["removalDebug"], nlohmann::json(30));
     }
 };
 

@@ -2,11 +2,15 @@
 // announcements of the daemon taken in batches.
 #include <QtTest>
 
+#include <QComboBox>
+#include <QDialog>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QStackedWidget>
+#include <QRadioButton>
 #include <QStatusBar>
+#include <QTextEdit>
 #include <QToolButton>
 
 #include "home/HomeView.h"
@@ -145,6 +149,85 @@ private Q_SLOTS:
         QCOMPARE(window.events()->displayDate(0), QStringLiteral("09:00:01"));
         QCOMPARE(window.homeView()->severityStatus(), 2);
         QCOMPARE(window.homeView()->findChild<QLabel*>(QStringLiteral("eventsNotice"))->text(), QStringLiteral("2"));
+    }
+
+    void anOptionsSaveTakesEffectInTheListAndOnHomeAtOnce()
+    {
+        testkit::StoreDir store;
+        store.writeSettings({{"dateFormat", "HH:mm:ss"}, {"removalNotice", 30}, {"removalNoticeUnits", 2}});
+        store.write("2026-03-07.log", "1772870401,User.Notice,10.0.0.1,newer\n");
+        testkit::BusPeer peer(connection("peer"));
+        WindowController window({store.path(), 514}, connection("app"));
+        window.show();
+        QCOMPARE(window.homeView()->severityStatus(), 0);  // Notice is class 0 in this file
+        const QVariant imageBefore = window.events()->data(window.events()->index(0, EventListModel::ImageColumn),
+                                                           Qt::DecorationRole);
+        window.Tools();
+        window.findChild<ToolsViewLink*>(QStringLiteral("toolsOptions"))->click();
+        auto* page = window.findChild<QWidget*>(QStringLiteral("toolsViewOptions"));
+        auto* notice = page->findChild<QComboBox*>(QStringLiteral("severityNotice"));
+        notice->setFocus();
+        QTest::keyClick(notice, Qt::Key_End);  // the last entry: Severe
+        QCOMPARE(notice->currentIndex(), 2);
+        page->findChild<QRadioButton*>(QStringLiteral("dateDefined"))->click();
+        page->findChild<QPushButton*>(QStringLiteral("saveButton"))->click();
+        QTRY_COMPARE_WITH_TIMEOUT(window.currentPage(), 3, 5000);
+        QCOMPARE(window.settings().iSeverity[5], 2);
+        QCOMPARE(window.settings().newDateFormat, std::string("yyyy-MM-dd HH:mm:ss"));
+        QCOMPARE(window.events()->displayDate(0), QStringLiteral("2026-03-07 09:00:01"));
+        QCOMPARE(window.events()->displayClassOf(0), 2);
+        QVERIFY(window.events()->data(window.events()->index(0, EventListModel::ImageColumn), Qt::DecorationRole)
+                != imageBefore);
+        window.Home();
+        QCOMPARE(window.homeView()->severityStatus(), 2);
+    }
+
+    void aRefusedOptionsSaveChangesNothingInTheWindow()
+    {
+        testkit::StoreDir store;
+        testkit::BusPeer peer(connection("peer"));
+        peer.refuse = true;
+        WindowController window({store.path(), 514}, connection("app"));
+        window.show();
+        window.Scan();
+        window.scanView()->syslogOptions();
+        auto* page = window.findChild<QWidget*>(QStringLiteral("toolsViewOptions"));
+        page->findChild<QRadioButton*>(QStringLiteral("dateDefined"))->click();
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("refused"));
+        page->findChild<QPushButton*>(QStringLiteral("saveButton"))->click();
+        auto* message = page->findChild<QLabel*>(QStringLiteral("saveMessage"));
+        QTRY_VERIFY_WITH_TIMEOUT(message->text().contains(QLatin1String("not saved")), 5000);
+        QCOMPARE(window.currentPage(), 4);
+        QCOMPARE(window.settings().newDateFormat, std::string());
+    }
+
+    void theAboutWindowShowsVersionNoticeAndHelpLink()
+    {
+        testkit::StoreDir store;
+        WindowController window({store.path(), 514}, connection("app"));
+        window.show();
+        window.About();
+        auto* about = window.findChild<QDialog*>(QStringLiteral("aboutView"));
+        QVERIFY(about && about->isVisible());
+        QVERIFY(about->isModal());
+        QVERIFY(about->findChild<QTextEdit*>(QStringLiteral("infoText"))->toPlainText().contains(
+            QStringLiteral(BRANTWELL_VERSION)));
+        auto* warning = about->findChild<QTextEdit*>(QStringLiteral("warningText"));
+        QTextCursor cursor(warning->document());
+        const QString text = warning->toPlainText();
+        QVERIFY(text.size() > 8);
+        // The first eight characters bold, the rest regular, all in grey 0.33.
+        for (int i = 0; i < text.size(); ++i) {
+            cursor.setPosition(i);
+            cursor.setPosition(i + 1, QTextCursor::KeepAnchor);
+            const QTextCharFormat f = cursor.charFormat();
+            QVERIFY2(f.font().bold() == (i < 8), qPrintable(QString::number(i)));
+            QCOMPARE(f.foreground().color(), QColor::fromRgbF(0.33f, 0.33f, 0.33f, 1.0f));
+        }
+        auto* link = about->findChild<QLabel*>(QStringLiteral("webLink"));
+        QCOMPARE(link->cursor().shape(), Qt::PointingHandCursor);
+        QTest::keyClick(about, Qt::Key_Escape);
+        QTRY_VERIFY(!window.findChild<QDialog*>(QStringLiteral("aboutView")));
     }
 
     void followsTheAnnouncementsOfTheDaemon()
