@@ -58,7 +58,7 @@ AboutView::AboutView(QWidget* parent)
 
     auto* info = readOnlyText("infoText", this);
     info->setPlainText(infoTextOf());
-    body()->addWidget(info, 3);
+    body()->addWidget(info, 1);
 
     auto* warning = readOnlyText("warningText", this);
     QTextCursor cursor(warning->document());
@@ -76,7 +76,7 @@ AboutView::AboutView(QWidget* parent)
     QTextCharFormat rest = grey;
     rest.setFont(regular);
     cursor.insertText(text.mid(8), rest);
-    body()->addWidget(warning, 2);
+    body()->addWidget(warning, 1);
 
     auto* link = new ToolsViewLink(QStringLiteral("webLink"), QStringLiteral("Brantwell help"), this);
     connect(link, &ToolsViewLink::clicked, this, &AboutView::linkButton);

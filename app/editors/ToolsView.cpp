@@ -13,15 +13,18 @@ ToolsViewLink::ToolsViewLink(const QString& objectName, const QString& text, QWi
     : QLabel(parent)
 {
     setObjectName(objectName);
-    // An empty link target: the text draws as a link, the click is ours.
-    setTextFormat(Qt::RichText);
-    setText(QStringLiteral("<a href=\"\">%1</a>").arg(text.toHtmlEscaped()));
-    setTextInteractionFlags(Qt::NoTextInteraction);
+    // Plain text drawn as a link (link colour, underlined); the click is ours.
+    setTextFormat(Qt::PlainText);
+    setText(text);
     setCursor(Qt::PointingHandCursor);
     setFocusPolicy(Qt::StrongFocus);
     QFont f = font();
     f.setPointSizeF(f.pointSizeF() * 1.25);
+    f.setUnderline(true);
     setFont(f);
+    QPalette pal = palette();
+    pal.setColor(QPalette::WindowText, pal.color(QPalette::Link));
+    setPalette(pal);
     setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
 }
 

@@ -158,6 +158,10 @@ void ToolsViewOptions::buildDisplay()
     dates->addButton(dateDefined_);
     datePattern_ = choiceList(QStringLiteral("datePattern"), datePatterns(), box);
     timePattern_ = choiceList(QStringLiteral("timePattern"), timePatterns(), box);
+    for (auto* l : {datePattern_, timePattern_}) {
+        l->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+        l->setMinimumContentsLength(14);
+    }
     dateExample_ = new QLabel(box);
     dateExample_->setObjectName(QStringLiteral("dateExample"));
     dateExample_->setForegroundRole(QPalette::PlaceholderText);
@@ -320,6 +324,9 @@ ToolsViewOptions::FilterList ToolsViewOptions::buildFilterList(Filters which, co
     l.table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     l.table->verticalHeader()->hide();
     l.table->horizontalHeader()->setStretchLastSection(true);
+    const int widths[] = {160, 140, 100, 100};
+    for (int x = 0; x < 4; ++x)
+        l.table->setColumnWidth(x, widths[x]);
     l.table->setMinimumHeight(110);
     l.table->setMaximumHeight(160);
     l.table->setAlternatingRowColors(true);
@@ -572,7 +579,6 @@ void ToolsViewOptions::fillTable(FilterList& l)
             l.table->setItem(y, x, new QTableWidgetItem(cells[x]));
         ++y;
     }
-    l.table->resizeColumnsToContents();
     l.table->clearSelection();
     filterSelectionChanged(l);
 }
