@@ -297,6 +297,21 @@ void ToolsViewOptions::buildPopups()
     grid->setColumnStretch(1, 1);
     body()->addWidget(box);
 
+    // Focus goes down the popup column, then down the sound column.
+    QWidget* chain[2 * (3 + kSeverityRows)] = {};
+    std::size_t n = 0;
+    chain[n++] = popupEvents_;
+    chain[n++] = popupTimeout_;
+    for (const Row& r : rows_)
+        chain[n++] = r.popup;
+    chain[n++] = popupSound_;
+    chain[n++] = popupSoundFile_;
+    chain[n++] = popupSoundBrowse_;
+    for (const Row& r : rows_)
+        chain[n++] = r.play;
+    for (std::size_t i = 1; i < n; ++i)
+        QWidget::setTabOrder(chain[i - 1], chain[i]);
+
     connect(popupEvents_, &QCheckBox::clicked, this, [this] { popupEvents(true); });
     connect(popupTimeout_, &QSpinBox::valueChanged, this, &ToolsViewOptions::markChanged);
     connect(popupSound_, &QCheckBox::clicked, this, [this] { popupSound(true); });

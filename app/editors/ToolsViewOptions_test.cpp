@@ -5,6 +5,8 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -203,6 +205,30 @@ private Q_SLOTS:
         sent = save();
         QCOMPARE(sent["popupPlayArray"], kNineNames);
         QCOMPARE(sent["popupSound"], json(""));
+    }
+
+    void soundBrowseOffersThePlayableTypes()
+    {
+        const json settings{{"popupSound", "/tmp/old.wav"}};
+        open(&settings);
+        QString message;
+        QStringList filters;
+        QString directory;
+        QTimer::singleShot(0, [&] {
+            QTRY_VERIFY(qobject_cast<QFileDialog*>(QApplication::activeModalWidget()));
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            message = dialog->findChild<QLabel*>("fileChoiceMessage")->text();
+            filters = dialog->nameFilters();
+            directory = dialog->directory().path();
+            dialog->reject();
+        });
+        c<QPushButton>("popupSoundBrowse")->click();
+        QCOMPARE(message, QStringLiteral("Please select sound file name with 'wav' or 'oga' extension:"));
+        QCOMPARE(filters, QStringList{"Sounds (*.wav *.oga)"});
+        QCOMPARE(directory, QStringLiteral("/tmp"));  // where the current sound is
+        // Cancel changes nothing.
+        QCOMPARE(c<QLineEdit>("popupSoundFile")->text(), QStringLiteral("/tmp/old.wav"));
+        QVERIFY(!c<QPushButton>("saveButton")->isEnabled());
     }
 
     void storedDateFormatsSelectTheirEntries_data()
