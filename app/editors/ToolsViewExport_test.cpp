@@ -28,30 +28,16 @@ private:
 
     ToolsViewExport& open(const json* settings)
     {
-        if (settings)
-            bench_->store.writeSettings(*settings);
-        page_ = std::make_unique<ToolsViewExport>(EditorContext{bench_->store.path(), bench_->link.get()});
+        page_ = bench_->open<ToolsViewExport>(settings);
         page_->parentTab = 3;
-        page_->show();
         return *page_;
     }
     template <typename T>
     T* c(const char* name)
     {
-        auto* w = page_->findChild<T*>(QString::fromLatin1(name));
-        if (!w)
-            qFatal("no control %s", name);
-        return w;
+        return testkit::EditorBench::control<T>(*page_, QString::fromLatin1(name));
     }
-    json save()
-    {
-        const auto before = bench_->peer->commands.size();
-        QSignalSpy closed(page_.get(), &EditorPage::closeRequested);
-        c<QPushButton>("saveButton")->click();
-        if (!QTest::qWaitFor([&] { return closed.count() == 1; }, 5000))
-            return nullptr;
-        return bench_->saved(before);
-    }
+    json save() { return bench_->save(*page_); }
 
 private Q_SLOTS:
     void init() { bench_ = std::make_unique<testkit::EditorBench>(); }

@@ -32,10 +32,7 @@ const json kNineNames = {"Emergency", "Alert", "Critical", "Error", "Warning",
 template <typename T>
 T* child(QWidget& w, const QString& name)
 {
-    auto* c = w.findChild<T*>(name);
-    if (!c)
-        qFatal("no control %s", qPrintable(name));
-    return c;
+    return testkit::EditorBench::control<T>(w, name);
 }
 
 json filter(const char* name, const char* message)
@@ -54,27 +51,13 @@ private:
 
     ToolsViewOptions& open(const json* settings)
     {
-        if (settings)
-            bench_->store.writeSettings(*settings);
-        page_ = std::make_unique<ToolsViewOptions>(EditorContext{bench_->store.path(), bench_->link.get()});
-        page_->resize(1000, 700);
-        page_->show();
+        page_ = bench_->open<ToolsViewOptions>(settings);
         return *page_;
     }
     template <typename T>
     T* c(const QString& name) { return child<T>(*page_, name); }
     QCheckBox* box(const QString& name) { return c<QCheckBox>(name); }
-
-    // Presses Save and waits until the peer has the command; the settings sent.
-    json save()
-    {
-        const auto before = bench_->peer->commands.size();
-        QSignalSpy closed(page_.get(), &EditorPage::closeRequested);
-        c<QPushButton>(QStringLiteral("saveButton"))->click();
-        if (!QTest::qWaitFor([&] { return closed.count() == 1; }, 5000))
-            return nullptr;
-        return bench_->saved(before);
-    }
+    json save() { return bench_->save(*page_); }
 
 private Q_SLOTS:
     void init() { bench_ = std::make_unique<testkit::EditorBench>(); }

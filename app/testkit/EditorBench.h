@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "editors/EditorPage.h"
 #include "events/DaemonLink.h"
 #include "testkit/PrivateBus.h"
 #include "testkit/StoreDir.h"
@@ -34,6 +35,40 @@ public:
         if (!command.is_object() || command.value("command", "") != "save")
             return nullptr;
         return command["Settings"];
+    }
+
+    // A page of type Page on `settings` (no settings file when null), shown.
+    template <typename Page>
+    std::unique_ptr<Page> open(const nlohmann::json* settings)
+    {
+        if (settings)
+            store.writeSettings(*settings);
+        auto page = std::make_unique<Page>(EditorContext{store.path(), link.get()});
+        page->resize(1000, 700);
+        page->show();
+        return page;
+    }
+
+    // Presses Save and waits until the page returns; the settings sent
+    // (null when the page did not return).
+    nlohmann::json save(EditorPage& page) const
+    {
+        const auto before = peer->commands.size();
+        QSignalSpy closed(&page, &EditorPage::closeRequested);
+        page.saveButton()->click();
+        if (!QTest::qWaitFor([&] { return closed.count() == 1; }, 5000))
+            return nullptr;
+        return saved(before);
+    }
+
+    // A control of `w` by object name; the test stops when there is none.
+    template <typename T>
+    static T* control(QWidget& w, const QString& name)
+    {
+        auto* c = w.findChild<T*>(name);
+        if (!c)
+            qFatal("no control %s", qPrintable(name));
+        return c;
     }
 
     PrivateBus bus;
