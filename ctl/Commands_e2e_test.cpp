@@ -128,6 +128,9 @@ TEST_F(CtlTest, StatusTellsARunningFromAStoppedDaemonAndCountsTheStore)
 TEST_F(CtlTest, OnlyACommandTheDaemonCarriedOutExitsZero)
 {
     startDaemon();
+    // The daemon keeps its directory at 0750; the user "nobody" below must
+    // still reach good.json, but not the settings file (0640).
+    ::chmod(dir.path().c_str(), 0755);
     const std::string before = readFile(dir.file("Brantwell.ini"));
     writeFile(dir.file("array.json"), "[1, 2]");
     writeFile(dir.file("broken.json"), "{\"hostsDisplay\": ");

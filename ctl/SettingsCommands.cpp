@@ -6,6 +6,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "BoundedJson.h"
 #include "Ctl.h"
 
 namespace brantwell::ctl {
@@ -41,9 +42,9 @@ int save(const std::vector<std::string>& args, const Options& options)
     const auto text = readText(file);
     if (!text)
         return usage("cannot read " + file + ": " + std::strerror(errno));
-    auto settings = nlohmann::json::parse(*text, nullptr, false);
+    auto settings = parseBoundedJson(*text);
     if (!settings.is_object())
-        return usage(file + " is not a JSON object; nothing was sent");
+        return usage(file + " is not a JSON object nested at most 64 deep; nothing was sent");
 
     if (merge) {
         const std::string current = dataDirectory(options) + "/Brantwell.ini";
@@ -53,9 +54,10 @@ int save(const std::vector<std::string>& args, const Options& options)
                          std::strerror(errno));
             return kFailed;
         }
-        auto merged = nlohmann::json::parse(*currentText, nullptr, false);
+        auto merged = parseBoundedJson(*currentText);
         if (!merged.is_object()) {
-            std::fprintf(stderr, "brantwellctl: %s is not a JSON object; nothing was sent\n", current.c_str());
+            std::fprintf(stderr, "brantwellctl: %s is not a JSON object nested at most 64 deep; nothing was sent\n",
+                         current.c_str());
             return kFailed;
         }
         // FILE's keys replace the current ones whole; the others stay.

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <poll.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <stdexcept>
@@ -35,6 +36,8 @@ Daemon::~Daemon()
     if (receiverThread_.joinable())
         receiverThread_.join();
     channel_.stop();
+    if (lockFd_ >= 0)
+        close(lockFd_);
 }
 
 bool Daemon::start()
@@ -44,6 +47,20 @@ bool Daemon::start()
                      options_.dataDirectory.c_str(), std::strerror(errno));
         return false;
     }
+    // One daemon per data directory: two would append to the same files and
+    // replace each other's rewrites.
+    long holder = 0;
+    lockFd_ = lockDataDirectory(options_.dataDirectory, holder);
+    if (lockFd_ < 0) {
+        if (errno == EWOULDBLOCK)
+            std::fprintf(stderr, "BrantwellSrv: another BrantwellSrv (process %ld) already uses the data directory %s\n",
+                         holder, options_.dataDirectory.c_str());
+        else
+            std::fprintf(stderr, "BrantwellSrv: cannot lock the data directory %s: %s\n",
+                         options_.dataDirectory.c_str(), fileErrorText(errno).c_str());
+        return false;
+    }
+    store_.enforcePermissions();
     settings_.readSettings();
     channel_.start();
     exportThread_ = std::jthread([this](std::stop_token stop) { export_.run(stop); });
@@ -88,8 +105,9 @@ namespace brantwell {
 
 void Daemon::saveSettings(const nlohmann::json& command)
 {
-    if (settings_.saveSettings(command) == SettingsPipe::SaveResult::WriteFailed)
-        throw std::runtime_error("the settings apply, but the settings file could not be written");
+    std::string failure;
+    if (settings_.saveSettings(command, &failure) == SettingsPipe::SaveResult::WriteFailed)
+        throw std::runtime_error("the settings apply until restart, but " + failure);
 }
 
 void Daemon::sendEmail(const nlohmann::json& command)
@@ -101,7 +119,14 @@ void Daemon::sendEmail(const nlohmann::json& command)
 
 void Daemon::updateEvents(const nlohmann::json& command)
 {
-    brantwell::updateEvents(store_, command);
+    const auto result = brantwell::updateEvents(store_, command);
+    if (result.failures.empty())
+        return;
+    std::string text = "events not deleted, a file could not be rewritten: ";
+    for (std::size_t i = 0; i < result.failures.size(); ++i)
+        text += (i ? "; " : "") + result.failures[i];
+    std::fprintf(stderr, "BrantwellSrv: %s\n", text.c_str());
+    throw std::runtime_error(text);
 }
 
 std::map<std::string, std::string> Daemon::status() const

@@ -33,7 +33,7 @@ public:
     ~Daemon();  // stops every thread
 
     // Reads the settings and starts the threads. Returns false only when the
-    // data directory cannot be used at all; a port that cannot be bound is
+    // data directory cannot be used at all or another daemon uses it; a port that cannot be bound is
     // reported and retried while the daemon keeps running.
     bool start();
 
@@ -67,6 +67,7 @@ private:
     std::jthread receiverThread_;
     std::jthread removalThread_;  // declared after what they use: stopped first
     std::jthread exportThread_;
+    int lockFd_ = -1;  // held while the daemon runs
     DropReporter dropReporter_;  // last: it reads the counters of all the above
 };
 

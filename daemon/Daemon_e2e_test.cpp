@@ -22,8 +22,8 @@ namespace {
 struct RunningDaemon {
     std::uint16_t port = freeUdpPort();
     DaemonProcess process;
-    explicit RunningDaemon(const std::string& dataDir)
-        : process(BRANTWELL_SRV_PATH, {"--data-dir", dataDir, "--port", std::to_string(port)})
+    explicit RunningDaemon(const std::string& dataDir, const std::string& stderrPath = {})
+        : process(BRANTWELL_SRV_PATH, {"--data-dir", dataDir, "--port", std::to_string(port)}, stderrPath)
     {
         // These tests need no bus; they must never reach the machine's own.
         ::setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/brantwell-test-no-bus", 1);
@@ -48,6 +48,27 @@ std::string waitForLines(const std::string& path, std::size_t lines, int ms = 50
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return contents;
+}
+
+// Waits until `path` holds `text` (or gives up after `ms`); the contents.
+std::string waitForText(const std::string& path, const std::string& text, int ms = 5000)
+{
+    std::string contents;
+    for (int i = 0; i < ms / 10; ++i) {
+        contents = readFile(path);
+        if (contents.find(text) != std::string::npos)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return contents;
+}
+
+std::size_t occurrences(const std::string& text, const std::string& what)
+{
+    std::size_t n = 0;
+    for (auto pos = text.find(what); pos != std::string::npos; pos = text.find(what, pos + 1))
+        ++n;
+    return n;
 }
 
 } // namespace
@@ -169,4 +190,115 @@ TEST(DaemonEndToEnd, OptionsAreCheckedAndExplained)
         ASSERT_TRUE(WIFEXITED(status)) << args[0];
         EXPECT_EQ(WEXITSTATUS(status), expected) << args[0];
     }
+}
+
+TEST(DaemonHardening, SecondDaemonOnTheSameDirectoryRefusesToStart)
+{
+    TempDir dir, logs;
+    RunningDaemon first(dir.path());
+    DaemonProcess second(BRANTWELL_SRV_PATH, {"--data-dir", dir.path(), "--port", std::to_string(freeUdpPort())},
+                         logs.file("stderr.txt"));
+    ASSERT_TRUE(second.start());
+    for (int i = 0; i < 500 && second.running(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const int status = second.stop();
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_NE(readFile(logs.file("stderr.txt"))
+                  .find("another BrantwellSrv (process " + std::to_string(first.process.pid()) +
+                        ") already uses the data directory " + dir.path()),
+              std::string::npos)
+        << readFile(logs.file("stderr.txt"));
+
+    UdpSender("127.0.0.1").send(first.port, "<14>the first one goes on");
+    EXPECT_NE(waitForLines(todaysFile(dir), 1).find(",the first one goes on\n"), std::string::npos);
+}
+
+TEST(DaemonHardening, LooseModesAreTightenedAtStartAndSaidOnce)
+{
+    TempDir dir, logs;
+    const std::string settings = R"({"actionsEmailPassword": "secret"})";
+    writeFile(dir.file("Brantwell.ini"), settings);
+    const std::string day = todaysFile(dir);
+    writeFile(day, std::to_string(std::time(nullptr)) + ",User.Notice,10.0.0.1,from before\n");
+    ::chmod(dir.file("Brantwell.ini").c_str(), 0666);
+    ::chmod(day.c_str(), 0666);
+    ::chmod(dir.path().c_str(), 0777);
+    {
+        RunningDaemon daemon(dir.path(), logs.file("stderr.txt"));
+        EXPECT_EQ(fileMode(dir.path()), 0750);
+        EXPECT_EQ(fileMode(dir.file("Brantwell.ini")), 0640) << "the password is not left readable by others";
+        EXPECT_EQ(fileMode(day), 0640);
+        EXPECT_EQ(readFile(dir.file("Brantwell.ini")), settings);
+    }
+    RunningDaemon again(dir.path(), logs.file("stderr.txt"));
+    again.process.stop();
+    const std::string said = readFile(logs.file("stderr.txt"));
+    EXPECT_EQ(occurrences(said, dir.path() + " had mode 0777; tightened to 0750"), 1u) << said;
+    EXPECT_EQ(occurrences(said, dir.file("Brantwell.ini") + " had mode 0666; tightened to 0640"), 1u) << said;
+    EXPECT_EQ(occurrences(said, day + " had mode 0666"), 1u) << said;
+}
+
+TEST(DaemonHardening, PlantedLinkIsNeitherFollowedNorWritten)
+{
+    TempDir dir, elsewhere, logs;
+    const std::string target = elsewhere.file("shadow");
+    writeFile(target, "root:x:0:0\n");
+    ASSERT_EQ(::symlink(target.c_str(), todaysFile(dir).c_str()), 0);
+    RunningDaemon daemon(dir.path(), logs.file("stderr.txt"));
+    UdpSender("127.0.0.1").send(daemon.port, "<14>would land outside");
+    const std::string said = waitForText(logs.file("stderr.txt"), "cannot append to " + todaysFile(dir));
+    EXPECT_NE(said.find("cannot append to " + todaysFile(dir) + ": it is a symbolic link"), std::string::npos) << said;
+    EXPECT_EQ(readFile(target), "root:x:0:0\n");
+    EXPECT_TRUE(daemon.process.running());
+}
+
+TEST(DaemonHardening, SettingsFileNestedTooDeepIsSetAsideAtStart)
+{
+    TempDir dir, logs;
+    const std::string deep = std::string(90000, '[') + std::string(90000, ']');
+    writeFile(dir.file("Brantwell.ini"), deep);
+    RunningDaemon daemon(dir.path(), logs.file("stderr.txt"));
+    ASSERT_TRUE(daemon.process.running()) << "no crash at start";
+    EXPECT_EQ(readFile(dir.file("Brantwell.ini.bad")), deep);
+    EXPECT_EQ(json::parse(readFile(dir.file("Brantwell.ini"))), brantwell::defaultSettingsDictionary());
+    UdpSender("127.0.0.1").send(daemon.port, "<14>stored after the reset");
+    EXPECT_NE(waitForLines(todaysFile(dir), 1).find(",stored after the reset\n"), std::string::npos);
+}
+
+// Address reuse lets a second receiver bind a port that another syslog
+// server holds, and the two would split the traffic without a word.
+TEST(DaemonHardening, PortHeldByAnotherSocketIsSaidAndWaitedFor)
+{
+    TempDir dir, logs;
+    const std::uint16_t port = freeUdpPort();
+    const int holder = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const int one = 1;
+    ::setsockopt(holder, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(port);
+    ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+
+    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/brantwell-test-no-bus", 1);
+    DaemonProcess daemon(BRANTWELL_SRV_PATH, {"--data-dir", dir.path(), "--port", std::to_string(port)},
+                         logs.file("stderr.txt"));
+    ASSERT_TRUE(daemon.start());
+    const std::string said = waitForText(logs.file("stderr.txt"), "cannot bind UDP port");
+    EXPECT_NE(said.find("cannot bind UDP port " + std::to_string(port) + ": Address already in use"),
+              std::string::npos) << said;
+    UdpSender("127.0.0.1").send(port, "<14>for the holder");
+    timeval wait{2, 0};
+    ::setsockopt(holder, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    char buffer[64] = {};
+    EXPECT_GT(::recv(holder, buffer, sizeof buffer - 1, 0), 0) << "the holder keeps its traffic";
+    EXPECT_STREQ(buffer, "<14>for the holder");
+
+    ::close(holder);
+    EXPECT_NE(waitForText(logs.file("stderr.txt"), "UDP port " + std::to_string(port) + " bound", 8000)
+                  .find("UDP port " + std::to_string(port) + " bound"),
+              std::string::npos);
+    UdpSender("127.0.0.1").send(port, "<14>for the daemon now");
+    EXPECT_NE(waitForLines(todaysFile(dir), 1).find(",for the daemon now\n"), std::string::npos);
+    EXPECT_EQ(readFile(todaysFile(dir)).find("for the holder"), std::string::npos);
 }

@@ -3,6 +3,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "BoundedJson.h"
 #include "SettingsValue.h"
 
 namespace brantwell {
@@ -63,6 +64,9 @@ std::optional<nlohmann::json> readSettings(const std::string& dataDir)
     std::ostringstream bytes;
     bytes << in.rdbuf();
     if (in.bad())
+        return std::nullopt;
+    // Nested too deep to handle safely: read as if there were no file.
+    if (!jsonDepthWithin(bytes.str()))
         return std::nullopt;
     auto parsed = nlohmann::json::parse(bytes.str(), nullptr, /*allow_exceptions=*/false);
     if (!parsed.is_object())

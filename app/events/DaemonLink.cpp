@@ -62,6 +62,10 @@ QString failureReason(const QDBusError& error)
 {
     if (error.name() == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner"))
         return QStringLiteral("BrantwellSrv is not running; the command was not sent.");
+    // Received, but not carried out (a file that could not be written): the
+    // daemon's message names what failed.
+    if (error.name() == QLatin1String("org.freedesktop.DBus.Error.Failed") && !error.message().isEmpty())
+        return QStringLiteral("BrantwellSrv could not carry out the command: %1").arg(error.message());
     switch (error.type()) {
     case QDBusError::AccessDenied:
         return QStringLiteral("BrantwellSrv refused the command: only root and members of the "

@@ -15,6 +15,7 @@
 #include <sdbus-c++/sdbus-c++.h>
 #include <systemd/sd-bus.h>
 
+#include "BoundedJson.h"
 #include "BusNames.h"
 #include "BusText.h"
 #include "util/FileUtil.h"
@@ -145,7 +146,7 @@ bool isAuthorisedCaller(std::uint32_t uid, const std::vector<std::uint32_t>& gid
 
 bool runCommandText(const std::string& text, const CommandHandlers& handlers)
 {
-    const auto command = nlohmann::json::parse(text, nullptr, /*allow_exceptions=*/false);
+    const auto command = parseBoundedJson(text);
     if (!command.is_object())
         return false;
     const auto name = readString(command, "command");
@@ -288,7 +289,7 @@ void CommandChannel::serve(std::stop_token stop)
         call >> text;
         try {
             if (!runCommandText(text, handlers_)) {
-                call.createErrorReply(sdbus::Error(kInvalidArgs, "the command is not a JSON object")).send();
+                call.createErrorReply(sdbus::Error(kInvalidArgs, "the command is not a JSON object nested at most 64 deep")).send();
                 return;
             }
         } catch (const std::exception& e) {

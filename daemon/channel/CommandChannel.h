@@ -41,7 +41,8 @@ struct CommandHandlers {
 bool isAuthorisedCaller(std::uint32_t uid, const std::vector<std::uint32_t>& gids, std::int64_t brantwellGid);
 
 // Runs one command text: a JSON object, dispatched on its "command".
-// Returns false (and runs nothing) when the text is not a JSON object.
+// Returns false (and runs nothing) when the text is not a JSON object or
+// is nested too deep to handle safely.
 bool runCommandText(const std::string& text, const CommandHandlers& handlers);
 
 class CommandChannel final : public EventAnnouncer {

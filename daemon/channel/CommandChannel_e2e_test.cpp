@@ -19,6 +19,7 @@
 #include "BusNames.h"
 #include "testkit/CtlProcess.h"
 #include "testkit/DaemonProcess.h"
+#include "testkit/PrivateMounts.h"
 #include "EventRecord.h"
 #include "testkit/TestBus.h"
 #include "testkit/TestSupport.h"
@@ -376,4 +377,90 @@ TEST(ChannelSignalText, RemovedLinesWithBytesTheBusRefusesAreAnnouncedCleaned)
     EXPECT_EQ(received[3].at("Type"), "Set");
     EXPECT_EQ(received[3].at("Message"), "after the odd bytes");
     EXPECT_EQ(readFile(dir.file("stderr.txt")).find("command channel down"), std::string::npos);
+}
+
+// Copying, printing or freeing a value nested 100,000 deep overflows the
+// stack: such a command is refused before anything touches it.
+TEST_F(ChannelTest, DeeplyNestedCommandsAreRefusedAndTheDaemonLives)
+{
+    const std::string before = readFile(dir.file("Brantwell.ini"));
+    const std::string deep = std::string(100000, '[') + std::string(100000, ']');
+    EXPECT_EQ(call(deep), "org.freedesktop.DBus.Error.InvalidArgs");
+    EXPECT_EQ(call(R"({"command": "save", "Settings": {"a": )" + deep + "}}"),
+              "org.freedesktop.DBus.Error.InvalidArgs");
+    writeFile(dir.file("deep.json"), "{\"a\": " + deep + "}");
+    EXPECT_EQ(ctl("save " + dir.file("deep.json")).exit, 2) << "brantwellctl refuses to send it";
+    EXPECT_EQ(readFile(dir.file("Brantwell.ini")), before);
+    EXPECT_TRUE(daemon.running());
+    EXPECT_EQ(call(json({{"command", "save"}, {"Settings", {{"hostsDisplay", false}}}}).dump()), "Received");
+}
+
+namespace {
+
+// setCommand with a raw text: the reply, or "name: message" of the error.
+std::string callForAnswer(const std::string& text)
+{
+    auto connection = sdbus::createSystemBusConnection();
+    auto proxy = sdbus::createProxy(*connection, kService, kObjectPath);
+    try {
+        std::string reply;
+        proxy->callMethod(brantwell::bus::kSetCommand).onInterface(kInterface).withArguments(text).storeResultsTo(reply);
+        return reply;
+    } catch (const sdbus::Error& e) {
+        return e.getName() + ": " + e.getMessage();
+    }
+}
+
+} // namespace
+
+// On a full disk an update cannot rewrite its file and a save cannot write
+// the settings: the caller is told so, by name, instead of "Received".
+TEST(ChannelOnAFullDisk, UpdateAndSaveAnswerWithWhatFailed)
+{
+    TempDir dir, logs;
+    PrivateMounts mounts;
+    if (!mounts.ok())
+        GTEST_SKIP() << mounts.why();
+    ASSERT_TRUE(mounts.mountTmpfs(dir.path(), 64 * 1024)) << mounts.why();
+    TestBus bus;
+    ASSERT_TRUE(bus.ready());
+    // Dated now: the removal at start leaves them.
+    const std::string now = std::to_string(std::time(nullptr));
+    const std::string victim = now + ",User.Notice,10.0.0.1,delete me\n";
+    std::string day = victim;
+    for (int i = 0; day.size() < 24 * 1024; ++i)
+        day += now + ",User.Notice,10.0.0.1,filler " + std::to_string(i) + "\n";
+    const std::string dayFile = dir.file(brantwell::eventLogFileName(std::time(nullptr)));
+    writeFile(dayFile, day);
+
+    const std::uint16_t port = freeUdpPort();
+    DaemonProcess daemon(BRANTWELL_SRV_PATH, {"--data-dir", dir.path(), "--port", std::to_string(port)},
+                         logs.file("stderr.txt"));
+    ASSERT_TRUE(daemon.start());
+    ASSERT_TRUE(daemon.waitForPort(port));
+    for (int i = 0; i < 300 && ctl("stats").exit != 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const std::string settingsBefore = readFile(dir.file("Brantwell.ini"));
+    writeFile(dir.file("filler"), std::string(64 * 1024, 'f'));  // the disk is full now
+
+    const std::string update = json({{"command", "update"}, {"Events", {{victim, "1"}}}}).dump();
+    const std::string answer = callForAnswer(update);
+    EXPECT_EQ(answer.rfind("org.freedesktop.DBus.Error.Failed: ", 0), 0u) << answer;
+    EXPECT_NE(answer.find(dayFile + ": No space left on device"), std::string::npos) << answer;
+    EXPECT_EQ(ctl("delete " + shellQuote(victim.substr(0, victim.size() - 1))).exit, 1);
+    EXPECT_TRUE(readFile(dayFile) == day) << "nothing lost, nothing half-written";
+
+    const json settings = {{"popupSound", std::string(8192, 's')}};
+    const std::string saved = callForAnswer(json({{"command", "save"}, {"Settings", settings}}).dump());
+    EXPECT_EQ(saved.rfind("org.freedesktop.DBus.Error.Failed: ", 0), 0u) << saved;
+    EXPECT_NE(saved.find("cannot write " + dir.file("Brantwell.ini") + ": No space left on device"),
+              std::string::npos) << saved;
+    writeFile(logs.file("settings.json"), settings.dump());
+    EXPECT_EQ(ctl("save " + logs.file("settings.json")).exit, 1);
+    EXPECT_EQ(readFile(dir.file("Brantwell.ini")), settingsBefore);
+    EXPECT_TRUE(daemon.running());
+
+    ::unlink(dir.file("filler").c_str());
+    EXPECT_EQ(callForAnswer(update), "Received");
+    EXPECT_TRUE(readFile(dayFile) == day.substr(victim.size()));
 }

@@ -98,6 +98,20 @@ bool SyslogThread::open(std::uint16_t port, const std::string& address)
         errno = EINVAL;
         return false;
     }
+    // With address reuse this socket would share the port with one already
+    // bound there, and the two would split the traffic without a word. A
+    // bind without it finds such a holder first: the port counts as taken.
+    if (port != 0) {
+        const int probe = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+        if (probe >= 0) {
+            const bool held = bind(probe, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0 && errno == EADDRINUSE;
+            close(probe);
+            if (held) {
+                errno = EADDRINUSE;
+                return false;
+            }
+        }
+    }
     const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
     if (fd < 0)
         return false;

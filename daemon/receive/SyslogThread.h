@@ -40,7 +40,8 @@ public:
     SyslogThread& operator=(const SyslogThread&) = delete;
 
     // Binds the UDP socket on `address`:`port` (a large receive buffer,
-    // address reuse). Returns false and leaves errno when it fails.
+    // address reuse). Returns false and leaves errno when it fails; errno is
+    // EADDRINUSE when another socket holds the port, with or without reuse.
     bool open(std::uint16_t port, const std::string& address = "0.0.0.0");
     std::uint16_t boundPort() const;
 

@@ -1,8 +1,10 @@
 #include "SettingsPipe.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <unistd.h>
 
+#include "BoundedJson.h"
 #include "util/FileUtil.h"
 
 namespace brantwell {
@@ -25,11 +27,26 @@ void SettingsPipe::publish(Settings next)
 
 namespace {
 
+// One key a line, each value compact: a readable file whose size stays in
+// proportion to the dictionary (indenting every level would make a deeply
+// nested value grow with the square of its depth). Invalid UTF-8 in a
+// received text is replaced, never a reason to lose the whole file.
 std::string serialise(const nlohmann::json& dictionary)
 {
-    // Invalid UTF-8 in a received text is replaced, never a reason to lose
-    // the whole file.
-    return dictionary.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+    constexpr auto replace = nlohmann::json::error_handler_t::replace;
+    if (!dictionary.is_object() || dictionary.empty())
+        return dictionary.dump(-1, ' ', false, replace) + "\n";
+    std::string text = "{";
+    const char* separator = "\n  ";
+    for (const auto& [key, value] : dictionary.items()) {
+        text += separator;
+        text += nlohmann::json(key).dump(-1, ' ', false, replace);
+        text += ": ";
+        text += value.dump(-1, ' ', false, replace);
+        separator = ",\n  ";
+    }
+    text += "\n}\n";
+    return text;
 }
 
 } // namespace
@@ -39,31 +56,47 @@ bool SettingsPipe::readSettings()
     std::lock_guard lock(saveMutex_);
     ensureDataDirectory(dataDirectory_);
     const std::string path = settingsPath();
+    const auto defaults = defaultSettingsDictionary();
     std::string contents;
     if (readWholeFile(path, contents)) {
-        const auto parsed = nlohmann::json::parse(contents, nullptr, /*allow_exceptions=*/false);
+        const auto parsed = parseBoundedJson(contents);
         if (parsed.is_object()) {
             publish(applySettingsDictionary(*snapshot(), parsed));
             return true;
         }
-        // Keep what the user had, so an editor slip loses nothing.
+        // Keep what the user had, so an editor slip loses nothing; without
+        // that copy the file itself stays.
         const std::string bad = path + ".bad";
-        if (!writeFileAtomically(bad, contents))
-            std::fprintf(stderr, "BrantwellSrv: cannot keep the unreadable settings file as %s\n",
-                         bad.c_str());
-        std::fprintf(stderr, "BrantwellSrv: %s is not a JSON object; kept as %s, defaults written\n",
-                     path.c_str(), bad.c_str());
+        if (!writeFileAtomically(bad, contents)) {
+            std::fprintf(stderr,
+                         "BrantwellSrv: %s does not decode, and it cannot be kept as %s (%s); the file is "
+                         "left as it is and the defaults apply until restart\n",
+                         path.c_str(), bad.c_str(), fileErrorText(errno).c_str());
+            publish(applySettingsDictionary(Settings{}, defaults));
+            return false;
+        }
+        std::fprintf(stderr, "BrantwellSrv: %s is not a JSON object%s; kept as %s, defaults written\n",
+                     path.c_str(), jsonDepthWithin(contents) ? "" : " nested at most 64 deep", bad.c_str());
+    } else if (errno != ENOENT) {
+        // A file that is there but cannot be read (permissions, an I/O
+        // error, a planted link) may hold everything the user set: it is
+        // never replaced by the defaults.
+        std::fprintf(stderr,
+                     "BrantwellSrv: cannot read %s: %s; the file is left as it is and the defaults apply "
+                     "until restart\n",
+                     path.c_str(), fileErrorText(errno).c_str());
+        publish(applySettingsDictionary(Settings{}, defaults));
+        return false;
     }
-    const auto defaults = defaultSettingsDictionary();
     publish(applySettingsDictionary(Settings{}, defaults));
     if (!writeFileAtomically(path, serialise(defaults))) {
-        std::fprintf(stderr, "BrantwellSrv: cannot write %s\n", path.c_str());
+        std::fprintf(stderr, "BrantwellSrv: cannot write %s: %s\n", path.c_str(), fileErrorText(errno).c_str());
         return false;
     }
     return true;
 }
 
-SettingsPipe::SaveResult SettingsPipe::saveSettings(const nlohmann::json& command)
+SettingsPipe::SaveResult SettingsPipe::saveSettings(const nlohmann::json& command, std::string* failure)
 {
     if (!command.is_object())
         return SaveResult::NoDictionary;
@@ -74,8 +107,10 @@ SettingsPipe::SaveResult SettingsPipe::saveSettings(const nlohmann::json& comman
     publish(applySettingsDictionary(*snapshot(), *it));
     ensureDataDirectory(dataDirectory_);
     if (!writeFileAtomically(settingsPath(), serialise(*it))) {
-        std::fprintf(stderr, "BrantwellSrv: cannot write %s; the new settings apply until restart\n",
-                     settingsPath().c_str());
+        const std::string why = "cannot write " + settingsPath() + ": " + fileErrorText(errno);
+        std::fprintf(stderr, "BrantwellSrv: %s; the new settings apply until restart\n", why.c_str());
+        if (failure)
+            *failure = why;
         return SaveResult::WriteFailed;
     }
     return SaveResult::Saved;

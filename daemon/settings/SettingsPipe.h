@@ -18,17 +18,19 @@ public:
     explicit SettingsPipe(std::string dataDirectory);
 
     // At start: reads the settings file and applies it as a save would.
-    // When there is no file, or it does not decode to a JSON object, writes
-    // the default dictionary (an undecodable file is kept as
-    // "Brantwell.ini.bad" first). Returns false when the file could not be
-    // written.
+    // When there is no file, or it does not decode to a JSON object nested
+    // at most 64 deep, writes the default dictionary; an undecodable file is
+    // kept as "Brantwell.ini.bad" first, and stays as it is when that copy
+    // fails. A file that is there but cannot be read is never replaced.
+    // Returns false when the defaults apply without being written.
     bool readSettings();
 
     // The "save" command: applies command["Settings"] and replaces the file
     // with exactly that dictionary. Changes nothing when "Settings" is not an
-    // object; the fields are updated even when the file cannot be written.
+    // object; the fields are updated even when the file cannot be written,
+    // and `failure` then says what failed.
     enum class SaveResult { Saved, NoDictionary, WriteFailed };
-    SaveResult saveSettings(const nlohmann::json& command);
+    SaveResult saveSettings(const nlohmann::json& command, std::string* failure = nullptr);
 
     // The snapshot in force; cheap, safe from any thread.
     std::shared_ptr<const Settings> snapshot() const { return current_.load(std::memory_order_acquire); }

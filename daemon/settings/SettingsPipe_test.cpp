@@ -1,6 +1,9 @@
 #include "SettingsPipe.h"
 
 #include <atomic>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -62,8 +65,11 @@ TEST(SettingsPipe, StartAppliesAnExistingFileAndKeepsIt)
 
 TEST(SettingsPipe, UndecodableFileIsKeptAsBadAndDefaultsWritten)
 {
+    // The last one, nested 90,000 deep, crashed every start (a crash loop
+    // under systemd) before it was refused.
     for (const std::string& bad : {std::string("{not json"), std::string("[1,2]"), std::string("\"text\""),
-                                  std::string("")}) {
+                                  std::string(""),
+                                  "{\"a\":" + std::string(90000, '[') + std::string(90000, ']') + "}"}) {
         TempDir dir;
         writeFile(dir.file("Brantwell.ini"), bad);
         SettingsPipe pipe(dir.path());
@@ -144,4 +150,96 @@ TEST(SettingsPipe, ReadersAlwaysSeeOneWholeSave)
     stop = true;
     reader.join();
     EXPECT_EQ(torn, 0);
+}
+
+// Whatever keeps the daemon from reading a settings file that is there, the
+// file may hold everything the user set: it is never replaced by defaults.
+TEST(SettingsPipe, AFileThatCannotBeReadIsNeverReplaced)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "handing a file to another user needs root";
+    const struct {
+        const char* what;
+        void (*plant)(const std::string& path, const std::string& outside);
+    } cases[] = {
+        {"another user's file", [](const std::string& path, const std::string&) {
+             writeFile(path, R"({"actionsEmailPassword": "kept"})");
+             ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
+         }},
+        {"a link", [](const std::string& path, const std::string& outside) {
+             writeFile(outside, R"({"actionsEmailPassword": "kept"})");
+             ASSERT_EQ(::symlink(outside.c_str(), path.c_str()), 0);
+         }},
+        {"a directory", [](const std::string& path, const std::string&) { ASSERT_EQ(::mkdir(path.c_str(), 0700), 0); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir, elsewhere;
+        const std::string path = dir.file("Brantwell.ini"), outside = elsewhere.file("settings");
+        c.plant(path, outside);
+        struct stat before {};
+        ASSERT_EQ(::lstat(path.c_str(), &before), 0);
+        const std::string outsideBefore = readFile(outside);
+
+        SettingsPipe pipe(dir.path());
+        testing::internal::CaptureStderr();
+        EXPECT_FALSE(pipe.readSettings());
+        const std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_NE(said.find("cannot read " + path), std::string::npos) << said;
+        struct stat after {};
+        ASSERT_EQ(::lstat(path.c_str(), &after), 0);
+        EXPECT_EQ(after.st_ino, before.st_ino) << "not replaced";
+        EXPECT_EQ(readFile(outside), outsideBefore);
+        EXPECT_FALSE(exists(path + ".bad")) << "nothing was read, so nothing is kept";
+        EXPECT_EQ(pipe.snapshot()->iEmailPort, 25) << "the defaults apply meanwhile";
+    }
+}
+
+TEST(SettingsPipe, AnUndecodableFileStaysWhenItCannotBeKept)
+{
+    TempDir dir;
+    writeFile(dir.file("Brantwell.ini"), "{\"actionsEmailPassword\": \"half a file");
+    ASSERT_EQ(::mkdir(dir.file("Brantwell.ini.bad").c_str(), 0700), 0);  // the copy cannot go there
+    SettingsPipe pipe(dir.path());
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(pipe.readSettings());
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(readFile(dir.file("Brantwell.ini")), "{\"actionsEmailPassword\": \"half a file");
+    EXPECT_NE(said.find("cannot be kept as " + dir.file("Brantwell.ini.bad")), std::string::npos) << said;
+}
+
+TEST(SettingsPipe, SaveFailureNamesTheFileAndWritesNothingThroughALink)
+{
+    TempDir dir, elsewhere;
+    SettingsPipe pipe(dir.path());
+    ASSERT_TRUE(pipe.readSettings());
+    const std::string outside = elsewhere.file("target");
+    writeFile(outside, "untouched");
+    ::unlink(pipe.settingsPath().c_str());
+    ASSERT_EQ(::symlink(outside.c_str(), pipe.settingsPath().c_str()), 0);
+
+    std::string failure;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(SettingsPipe::SaveResult::WriteFailed,
+              pipe.saveSettings({{"Settings", {{"actionsEmailPort", 587}}}}, &failure));
+    testing::internal::GetCapturedStderr();
+    EXPECT_NE(failure.find(pipe.settingsPath()), std::string::npos) << failure;
+    EXPECT_NE(failure.find("symbolic link"), std::string::npos) << failure;
+    EXPECT_EQ(readFile(outside), "untouched");
+    EXPECT_EQ(pipe.snapshot()->iEmailPort, 587) << "the settings apply until restart";
+}
+
+// Indenting every level made a save nested 10,000 deep write 200 MB.
+TEST(SettingsPipe, TheFileGrowsInProportionToTheDictionary)
+{
+    TempDir dir;
+    SettingsPipe pipe(dir.path());
+    json deep = json::array({1, 2, 3});
+    for (int i = 0; i < 60; ++i)
+        deep = json::array({deep, json::object({{"k", i}})});
+    const json settings = {{"deep", deep}, {"hostsDisplay", true}, {"actionsArray", json::array({filterRecord("*")})}};
+    ASSERT_EQ(SettingsPipe::SaveResult::Saved, pipe.saveSettings({{"Settings", settings}}));
+    const std::string text = readFile(pipe.settingsPath());
+    EXPECT_EQ(json::parse(text), settings);
+    EXPECT_LE(text.size(), settings.dump().size() + 16 * settings.size()) << text;
 }

@@ -47,9 +47,10 @@ const std::string& dayFileName(double receptionTime)
     return cache.name;
 }
 
-bool writeAll(int fd, const std::string& data)
+// Writes all of `data`; `done` says how much went out when it fails.
+bool writeAll(int fd, const std::string& data, std::size_t& done)
 {
-    std::size_t done = 0;
+    done = 0;
     while (done < data.size()) {
         const ssize_t n = write(fd, data.data() + done, data.size() - done);
         if (n < 0) {
@@ -103,11 +104,13 @@ int EventStore::openDayFile(const std::string& fileName)
     }
     closeDayFile();
     ensureDataDirectory(directory_);
-    int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, kDataFileMode);
+    // Never through a link, never into a file of another user: see
+    // openDataFile.
+    int fd = openDataFile(path, O_WRONLY | O_APPEND | O_CREAT | O_EXCL, kDataFileMode);
     if (fd >= 0) {
         applyDataPermissions(fd, kDataFileMode);  // a new file of the day
     } else if (errno == EEXIST) {
-        fd = open(path.c_str(), O_RDWR | O_APPEND | O_CLOEXEC);  // keeps its mode
+        fd = openDataFile(path, O_RDWR | O_APPEND);  // keeps its mode
         // A crash in the middle of a write can leave a last line without
         // its LF; end it, so the next event is not glued onto it.
         char last = '\n';
@@ -132,13 +135,41 @@ std::size_t EventStore::append(double receptionTime, std::span<const EventRecord
         appendEventLine(buffer_, e);
     const std::string& name = dayFileName(receptionTime);
     const int fd = openDayFile(name);
-    if (fd >= 0 && writeAll(fd, buffer_)) {
+    std::size_t done = 0;
+    if (fd >= 0 && writeAll(fd, buffer_, done)) {
         appendFailure_.clear();
         return events.size();
     }
+    const int error = errno;
+    // A short write (a full disk) leaves part of the batch, likely a line
+    // without its end, which the next event would be glued onto: cut the
+    // file back to where this batch began, so none of it is stored.
+    if (done > 0) {
+        const off_t end = lseek(fd, 0, SEEK_END);
+        if (end < static_cast<off_t>(done) || ftruncate(fd, end - static_cast<off_t>(done)) != 0)
+            closeDayFile();  // the next append ends the partial line on opening
+    }
     // Events are being lost: say so, once a minute at most while it lasts.
-    appendFailure_.report("cannot append to " + joinPath(directory_, name) + ": " + std::strerror(errno));
+    appendFailure_.report("cannot append to " + joinPath(directory_, name) + ": " + fileErrorText(error));
     return 0;
+}
+
+void EventStore::enforcePermissions()
+{
+    std::lock_guard lock(removalLock_);
+    enforcedGroup_ = brantwellGroup();
+    enforceDataPermissions(directory_);
+}
+
+void EventStore::recheckPermissions()
+{
+    const gid_t group = brantwellGroup();
+    {
+        std::lock_guard lock(removalLock_);
+        if (group == enforcedGroup_)
+            return;
+    }
+    enforcePermissions();
 }
 
 std::vector<std::string> EventStore::listFiles() const

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <span>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 #include "EventRecord.h"
@@ -29,7 +30,9 @@ public:
 
     // Appends one line per event, in order, to the file of the local day of
     // `receptionTime`, in one write of whole lines under the removal lock.
-    // Returns the number of events written (all or none).
+    // Returns the number of events written (all or none): after a short
+    // write the file is cut back to where the batch began. A day file that
+    // is a link, not a regular file or another user's is never written.
     std::size_t append(double receptionTime, std::span<const EventRecord> events);
 
     // Names of the event log files ("*.log"), in directory order.
@@ -43,6 +46,12 @@ public:
     // Returns false when the file could not be read or replaced.
     using LineEditor = std::function<bool(std::vector<std::string>& lines)>;
     bool rewrite(const std::string& fileName, const LineEditor& edit);
+
+    // Owner, group and modes of the directory and its files (see
+    // enforceDataPermissions): at start, and again from the periodic
+    // recheck when group "brantwell" has appeared or changed since.
+    void enforcePermissions();
+    void recheckPermissions();
 
     // Held by append and rewrite; exposed for tests and for callers that
     // must see a quiet store across several steps.
@@ -59,6 +68,7 @@ private:
     long dayCheckedAt_ = -1;   // GUARDED_BY(removalLock_): second of the last inode check
     std::string buffer_;       // GUARDED_BY(removalLock_)
     FailureReport appendFailure_{std::chrono::minutes(1)};  // GUARDED_BY(removalLock_)
+    gid_t enforcedGroup_ = static_cast<gid_t>(-1);          // GUARDED_BY(removalLock_)
 };
 
 } // namespace brantwell

@@ -1,11 +1,15 @@
 #include "EventStore.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "testkit/PrivateMounts.h"
 #include "testkit/TestSupport.h"
 
 using brantwell::EventRecord;
@@ -172,4 +176,92 @@ TEST(EventStore, SaysWhenEventsCannotBeWritten)
     const std::string said = testing::internal::GetCapturedStderr();
     EXPECT_NE(said.find("cannot append to " + blocked + "/2026-12-08.log"), std::string::npos) << said;
     EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << "a lasting failure is not repeated at once";
+}
+
+// A local user who can write to the directory plants something where the
+// file of the day belongs: the daemon (root) must not write through it.
+TEST(EventStore, NeverWritesThroughAPlantedLinkOrIntoAStrangersFile)
+{
+    const struct {
+        const char* what;
+        void (*plant)(const std::string& day, const std::string& outside);
+        const char* said;
+    } cases[] = {
+        {"link to a file outside", [](const std::string& day, const std::string& outside) {
+             writeFile(outside, "not yours\n");
+             ASSERT_EQ(::symlink(outside.c_str(), day.c_str()), 0);
+         }, "symbolic link"},
+        {"link to a missing file outside", [](const std::string& day, const std::string& outside) {
+             ASSERT_EQ(::symlink(outside.c_str(), day.c_str()), 0);
+         }, "symbolic link"},
+        {"fifo", [](const std::string& day, const std::string&) { ASSERT_EQ(::mkfifo(day.c_str(), 0666), 0); },
+         "not a regular file"},
+        {"file of another user", [](const std::string& day, const std::string&) {
+             writeFile(day, "1796770000,User.Notice,10.0.0.1,planted\n");
+             ASSERT_EQ(::chown(day.c_str(), 65534, 65534), 0);
+         }, "belongs to another user"},
+    };
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "handing a file to another user needs root";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir, elsewhere;
+        const std::string day = dir.file("2026-12-08.log"), outside = elsewhere.file("target");
+        c.plant(day, outside);
+        const std::string outsideBefore = readFile(outside);
+        EventStore store(dir.path());
+        const std::vector<EventRecord> one = {event("secret text")};
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(store.append(kLastSecond, one), 0u);
+        const std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_NE(said.find(day), std::string::npos) << said;
+        EXPECT_NE(said.find(c.said), std::string::npos) << said;
+        EXPECT_EQ(readFile(outside), outsideBefore);
+        EXPECT_EQ(exists(outside), !outsideBefore.empty());
+        EXPECT_FALSE(store.rewrite("2026-12-08.log", [](std::vector<std::string>& lines) {
+            lines.clear();
+            return true;
+        })) << "nor is it read or replaced";
+        struct stat st {};
+        EXPECT_EQ(::lstat(day.c_str(), &st), 0) << "left where it was";
+    }
+}
+
+// On a full disk a write stops part-way through the batch: that part must
+// go again, or the next event would be glued onto a line without its end.
+TEST(EventStore, AFullDiskLeavesNoPartOfALine)
+{
+    TempDir dir;
+    PrivateMounts mounts;
+    if (!mounts.ok())
+        GTEST_SKIP() << mounts.why();
+    ASSERT_TRUE(mounts.mountTmpfs(dir.path(), 64 * 1024)) << mounts.why();
+    writeFile(dir.file("room"), std::string(16 * 1024, 'r'));  // freed at the end
+
+    EventStore store(dir.path());
+    std::string expected;
+    std::size_t refused = 0;
+    testing::internal::CaptureStderr();
+    for (int i = 0; i < 200 && refused < 3; ++i) {
+        // About 2,100 bytes a batch: most batches cross a page of the tmpfs.
+        std::vector<EventRecord> batch;
+        for (int j = 0; j < 3; ++j)
+            batch.push_back(event("event " + std::to_string(i) + "." + std::to_string(j) + " " + std::string(650, 'x')));
+        const std::size_t written = store.append(kLastSecond, batch);
+        ASSERT_TRUE(written == 0 || written == batch.size()) << written;
+        if (written == 0)
+            ++refused;
+        else
+            for (const auto& e : batch)
+                brantwell::appendEventLine(expected, e);
+    }
+    const std::string said = testing::internal::GetCapturedStderr();
+    ASSERT_EQ(refused, 3u) << "the disk never filled";
+    EXPECT_NE(said.find("No space left on device"), std::string::npos) << said;
+    EXPECT_EQ(readFile(dir.file("2026-12-08.log")), expected) << "exactly the stored batches, whole";
+
+    ::unlink(dir.file("room").c_str());
+    const std::vector<EventRecord> after = {event("after the disk filled")};
+    ASSERT_EQ(store.append(kLastSecond, after), 1u);
+    EXPECT_EQ(readFile(dir.file("2026-12-08.log")), expected + "1796770799,User.Notice,10.0.0.1,after the disk filled\n");
 }

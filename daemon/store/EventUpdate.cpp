@@ -1,5 +1,6 @@
 #include "EventUpdate.h"
 
+#include <cerrno>
 #include <string>
 #include <unordered_map>
 
@@ -7,39 +8,53 @@
 
 #include "EventStore.h"
 #include "SettingsValue.h"
+#include "util/FileUtil.h"
 
 namespace brantwell {
 
-std::size_t updateEvents(EventStore& store, const nlohmann::json& command)
+UpdateResult updateEvents(EventStore& store, const nlohmann::json& command)
 {
+    UpdateResult result;
     const auto events = command.find("Events");
     if (events == command.end() || !events->is_object())
-        return 0;
+        return result;
     std::unordered_map<std::string, std::int64_t> counts;
     for (const auto& [line, count] : events->items()) {
         const auto n = integerValue(count).value_or(0);
         if (n > 0)
             counts[line] = n;
     }
-    std::size_t deleted = 0;
+    std::vector<std::string> taken;
     for (const auto& file : store.listFiles()) {
         if (counts.empty())
             break;
-        store.rewrite(file, [&](std::vector<std::string>& lines) {
+        taken.clear();
+        const bool done = store.rewrite(file, [&](std::vector<std::string>& lines) {
             const std::size_t before = lines.size();
             std::erase_if(lines, [&](const std::string& line) {
                 const auto it = counts.find(line);
                 if (it == counts.end())
                     return false;
+                taken.push_back(line);
                 if (--it->second == 0)
                     counts.erase(it);
                 return true;
             });
-            deleted += before - lines.size();
             return lines.size() != before;
         });
+        if (done) {
+            result.deleted += taken.size();
+            continue;
+        }
+        const int error = errno;
+        if (error == ENOENT && taken.empty())
+            continue;  // removed meanwhile: nothing of it to delete
+        // The lines are still stored: a later file may hold other copies.
+        for (const auto& line : taken)
+            ++counts[line];
+        result.failures.push_back(joinPath(store.directory(), file) + ": " + fileErrorText(error));
     }
-    return deleted;
+    return result;
 }
 
 } // namespace brantwell

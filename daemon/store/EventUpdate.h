@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
+#include <vector>
 
 #include <nlohmann/json_fwd.hpp>
 
@@ -9,11 +11,18 @@ namespace brantwell {
 
 class EventStore;
 
+struct UpdateResult {
+    std::size_t deleted = 0;
+    // "path: why" for each file that held lines to delete but could not be
+    // read or replaced; its lines stay stored and are not counted.
+    std::vector<std::string> failures;
+};
+
 // command["Events"] maps a whole stored line (LF included) to the number of
 // copies to delete, as decimal text or as a number. Copies are counted
 // across files in directory order. Each file is read and rewritten under
 // the removal lock, so a line appended meanwhile is kept; files without a
-// matching line are not touched. Returns the number of lines deleted.
-std::size_t updateEvents(EventStore& store, const nlohmann::json& command);
+// matching line are not touched.
+UpdateResult updateEvents(EventStore& store, const nlohmann::json& command);
 
 } // namespace brantwell

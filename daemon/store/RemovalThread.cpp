@@ -169,6 +169,7 @@ void RemovalThread::run(std::stop_token stop)
     do {
         const auto now = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch());
         runRound(now.count());
+        store_.recheckPermissions();  // group "brantwell" may have been created meanwhile
     } while (waitForNextRound(stop));
 }
 

@@ -15,17 +15,28 @@ namespace {
 constexpr std::size_t kFlushSize = 1 << 20;
 }
 
-AtomicFileWriter::AtomicFileWriter(std::string target, mode_t newFileMode) : target_(std::move(target))
+AtomicFileWriter::AtomicFileWriter(std::string target, mode_t newFileMode, Target kind) : target_(std::move(target))
 {
+    struct stat st {};
+    const bool exists = (kind == Target::DataFile ? lstat(target_.c_str(), &st) : stat(target_.c_str(), &st)) == 0;
+    if (exists && kind == Target::DataFile) {
+        if (S_ISLNK(st.st_mode))
+            error_ = ELOOP;
+        else if (!S_ISREG(st.st_mode))
+            error_ = EMEDIUMTYPE;
+        else if (st.st_uid != geteuid())
+            error_ = EPERM;
+        if (error_)
+            return;
+    }
     static thread_local std::mt19937_64 random{std::random_device{}()};
     temp_ = target_ + ".tmp" + std::to_string(random() % 1000000000);
-    fd_ = open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    fd_ = open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd_ < 0) {
         error_ = errno;
         return;
     }
-    struct stat st {};
-    applyDataPermissions(fd_, stat(target_.c_str(), &st) == 0 ? (st.st_mode & 07777) : newFileMode);
+    applyDataPermissions(fd_, exists ? (st.st_mode & 07777) : newFileMode);
     buffer_.reserve(kFlushSize + 4096);
 }
 

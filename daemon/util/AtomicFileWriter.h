@@ -11,9 +11,16 @@ namespace brantwell {
 
 class AtomicFileWriter {
 public:
-    // Creates the temporary file. The new file takes the target's mode when
-    // the target exists, else `newFileMode`, and group "brantwell".
-    AtomicFileWriter(std::string target, mode_t newFileMode);
+    // Any: a path the user chose (an export); whatever is there is replaced.
+    // DataFile: a file of the data directory; an existing target that is a
+    // link, not a regular file or another user's is refused (error() is
+    // ELOOP, EMEDIUMTYPE or EPERM) and nothing is written.
+    enum class Target { Any, DataFile };
+
+    // Creates the temporary file (never through a link). The new file takes
+    // the target's mode when the target exists, else `newFileMode`, and
+    // group "brantwell".
+    AtomicFileWriter(std::string target, mode_t newFileMode, Target kind = Target::Any);
     ~AtomicFileWriter();  // removes the temporary file unless committed
     AtomicFileWriter(const AtomicFileWriter&) = delete;
     AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
