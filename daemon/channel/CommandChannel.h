@@ -91,6 +91,7 @@ public:
     // Events a subscriber missed (one count per subscriber), all told.
     std::uint64_t droppedEvents() const { return dropped_.load(); }
     bool connected() const { return connected_.load(); }
+    std::size_t subscribers() const { return subscriberCount_.load(); }
 
 private:
     struct Subscriber;
