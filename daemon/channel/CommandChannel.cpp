@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <optional>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -325,9 +326,11 @@ struct CommandChannel::Subscriber {
     std::uint64_t pingAt = 0;             // `sent` when the outstanding ping left
     bool pinging = false;
     Clock::time_point pingSince{};        // when the last ping left
+    // Since when its pings go unanswered (none is outstanding: unset).
+    std::optional<Clock::time_point> unansweredSince;
 
     bool open() const { return sent - confirmed < kWindow; }
-    bool stalled(Clock::time_point now) const { return pinging && now - pingSince > kStallAfter; }
+    bool stalled(Clock::time_point now) const { return unansweredSince && now - *unansweredSince > kStallAfter; }
 };
 
 // The subscribers of one bus connection, by unique bus name; used on the
@@ -441,6 +444,8 @@ private:
         s.pinging = true;
         s.pingAt = s.sent;
         s.pingSince = Clock::now();
+        if (!s.unansweredSince)
+            s.unansweredSince = s.pingSince;
         s.peer->callMethodAsync("Ping").onInterface("org.freedesktop.DBus.Peer").uponReplyInvoke(
             [this, name](const sdbus::Error* error) { pong(name, error); });
     }
@@ -467,6 +472,7 @@ private:
             // Any other answer (a peer without Ping) came after it read.
         }
         s.confirmed = std::max(s.confirmed, s.pingAt);
+        s.unansweredSince.reset();
     }
 
     CommandChannel& channel_;
