@@ -48,7 +48,14 @@ int watch()
                 }
                 std::fflush(stdout);
             });
+        // The daemon may have had to leave events out: say how many.
+        proxy->uponSignal(bus::kEventsDroppedSignal).onInterface(bus::kInterface).call([](std::uint64_t count) {
+            std::printf("Dropped %llu\n", static_cast<unsigned long long>(count));
+            std::fflush(stdout);
+        });
         proxy->finishRegistration();
+        // The daemon sends its events to subscribers only.
+        proxy->callMethod(bus::kSubscribe).onInterface(bus::kInterface);
         // Tells a script that the subscription is in place.
         std::fprintf(stderr, "brantwellctl: watching\n");
         connection->enterEventLoop();

@@ -45,6 +45,7 @@ public:
     SyslogThread& receiver() { return receiver_; }
     ActionRunner& actions() { return actions_; }
     CommandChannel& commandChannel() { return channel_; }
+    RemovalThread& removal() { return removal_; }
 
     // The command channel's handlers.
     void saveSettings(const nlohmann::json& command);

@@ -17,6 +17,12 @@ inline constexpr char kSetCommand[] = "setCommand";
 inline constexpr char kGetStatistics[] = "getStatistics";
 inline constexpr char kGetStatus[] = "getStatus";
 inline constexpr char kEventSignal[] = "Brantwell";
+// Subscription to the event signals: only subscribers receive them.
+inline constexpr char kSubscribe[] = "Subscribe";
+inline constexpr char kUnsubscribe[] = "Unsubscribe";
+// Sent to a subscriber that missed announcements: how many (t). It re-reads
+// the store to be in step again.
+inline constexpr char kEventsDroppedSignal[] = "EventsDropped";
 
 // The answer of setCommand once a command has been carried out.
 inline constexpr char kReceived[] = "Received";

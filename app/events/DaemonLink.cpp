@@ -128,12 +128,57 @@ void DaemonLink::send(const std::string& command, const std::shared_ptr<Group>& 
 
 bool DaemonLink::subscribe()
 {
+    const QString service = QString::fromLatin1(kDaemonService);
+    const QString path = QString::fromLatin1(kDaemonPath);
+    const QString interface = QString::fromLatin1(kDaemonInterface);
     // Bound to the daemon's well-known name: signals that another peer
     // sends with the same interface are not events of the store.
-    return connection_.connect(QString::fromLatin1(kDaemonService), QString::fromLatin1(kDaemonPath),
-                               QString::fromLatin1(kDaemonInterface), QString::fromLatin1(bus::kEventSignal),
-                               QStringLiteral("aa{ss}"), this,
-                               SLOT(onBrantwellSignal(QDBusMessage)));
+    const bool listening =
+        connection_.connect(service, path, interface, QString::fromLatin1(bus::kEventSignal),
+                            QStringLiteral("aa{ss}"), this, SLOT(onBrantwellSignal(QDBusMessage)))
+        && connection_.connect(service, path, interface, QString::fromLatin1(bus::kEventsDroppedSignal),
+                               QStringLiteral("t"), this, SLOT(onEventsDropped(quint64)));
+    if (!listening)
+        return false;
+    if (!ownerWatcher_) {
+        // A restarted daemon knows nothing of its old subscribers.
+        ownerWatcher_ = new QDBusServiceWatcher(service, connection_, QDBusServiceWatcher::WatchForOwnerChange, this);
+        connect(ownerWatcher_, &QDBusServiceWatcher::serviceOwnerChanged, this,
+                [this](const QString&, const QString&, const QString& newOwner) {
+                    if (!newOwner.isEmpty())
+                        requestSubscription(true);
+                });
+    }
+    requestSubscription(false);
+    return true;
+}
+
+void DaemonLink::requestSubscription(bool again)
+{
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QString::fromLatin1(kDaemonService), QString::fromLatin1(kDaemonPath),
+        QString::fromLatin1(kDaemonInterface), QString::fromLatin1(bus::kSubscribe));
+    call.setAutoStartService(false);
+    auto* watcher = new QDBusPendingCallWatcher(connection_.asyncCall(call), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, again](QDBusPendingCallWatcher* w) {
+        w->deleteLater();
+        const QDBusPendingReply<> reply = *w;
+        if (!reply.isError()) {
+            Q_EMIT subscribed(again);
+            return;
+        }
+        // A daemon that is not running yet is subscribed to when it starts.
+        const QString name = reply.error().name();
+        if (name == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown")
+            || name == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner"))
+            return;
+        const QString reason = reply.error().type() == QDBusError::AccessDenied
+                                   ? QStringLiteral("BrantwellSrv does not announce its events to this user: only "
+                                                    "root and members of the group brantwell receive them.")
+                                   : QStringLiteral("Not receiving BrantwellSrv's events: %1").arg(reply.error().message());
+        qCWarning(lcDaemonLink).noquote() << reason;
+        Q_EMIT subscriptionFailed(reason);
+    });
 }
 
 std::vector<Announcement> DaemonLink::parseAnnouncement(const QDBusMessage& signal)
@@ -167,6 +212,12 @@ std::vector<Announcement> DaemonLink::parseAnnouncement(const QDBusMessage& sign
         out.push_back(std::move(a));
     }
     return out;
+}
+
+void DaemonLink::onEventsDropped(quint64 count)
+{
+    qCInfo(lcDaemonLink).noquote() << QStringLiteral("BrantwellSrv left out %1 announcements").arg(count);
+    Q_EMIT eventsDropped(count);
 }
 
 void DaemonLink::onBrantwellSignal(const QDBusMessage& signal)

@@ -10,6 +10,7 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusServiceWatcher>
 #include <QObject>
 
 #include <nlohmann/json_fwd.hpp>
@@ -46,7 +47,9 @@ public:
     // commands as the size limit of a message needs.
     void updateEvents(const DeletionCounts& counts);
 
-    // Listens to the daemon's announcements; false when the bus refused.
+    // Listens to the daemon's announcements and subscribes to them, now and
+    // again whenever the daemon's name gets a new owner (a restarted
+    // daemon); false when the bus refused the listening.
     bool subscribe();
 
     // The event dictionaries of one "Brantwell" signal; entries without a
@@ -59,15 +62,26 @@ Q_SIGNALS:
     // many messages it took: the daemon did not take it, and why.
     void commandFailed(const QString& reason);
     void announced(const std::vector<Announcement>& events);
+    // The daemon took the subscription; `again` after its name changed
+    // owner, when announcements may have been missed meanwhile.
+    void subscribed(bool again);
+    // The daemon could not subscribe us (it refused), and why.
+    void subscriptionFailed(const QString& reason);
+    // The daemon had to leave `count` announcements out for us: the list
+    // no longer matches the store.
+    void eventsDropped(quint64 count);
 
 private Q_SLOTS:
     void onBrantwellSignal(const QDBusMessage& signal);
+    void onEventsDropped(quint64 count);
 
 private:
+    void requestSubscription(bool again);
     struct Group;
     void send(const std::string& command, const std::shared_ptr<Group>& group);
 
     QDBusConnection connection_;
+    QDBusServiceWatcher* ownerWatcher_ = nullptr;
 };
 
 } // namespace brantwell

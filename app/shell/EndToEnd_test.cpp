@@ -4,6 +4,8 @@
 // start of the application lists what the files hold.
 #include <QtTest>
 
+#include <algorithm>
+
 #include <QDBusConnectionInterface>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -42,6 +44,26 @@ std::string allFiles(const testkit::StoreDir& store)
     return text;
 }
 
+// The stored lines and the listed events, each sorted, for comparing.
+std::vector<std::string> fileLines(const testkit::StoreDir& store)
+{
+    std::vector<std::string> lines;
+    const std::string text = allFiles(store);
+    for (std::size_t start = 0, lf; (lf = text.find('\n', start)) != std::string::npos; start = lf + 1)
+        lines.push_back(text.substr(start, lf + 1 - start));
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
+std::vector<std::string> listedLines(const WindowController& window)
+{
+    std::vector<std::string> lines;
+    for (int row = 0; row < window.events()->rowCount(); ++row)
+        lines.push_back(formatEventLine(window.events()->record(row)));
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
 } // namespace
 
 class EndToEndTest : public QObject {
@@ -69,6 +91,14 @@ private:
         if (!file.open(QIODevice::ReadOnly) || !file.readAll().contains(kDaemonInterface))
             return QStringLiteral("this BrantwellSrv has no D-Bus command channel");
         return {};
+    }
+
+    // The daemon sends events only once it has taken the subscription the
+    // window asked for as it opened.
+    static bool waitForSubscription(WindowController& window)
+    {
+        QSignalSpy subscribed(window.link(), &DaemonLink::subscribed);
+        return subscribed.wait(10000);
     }
 
     // Starts the daemon and waits until it owns its name on the bus.
@@ -115,6 +145,7 @@ private Q_SLOTS:
         if (QTest::currentTestFailed())
             return;
         WindowController window({store_->path(), port_}, connection());
+        QVERIFY(waitForSubscription(window));
         window.show();
         window.Scan();
         auto* list = window.scanView()->tableView()->model();
@@ -172,6 +203,7 @@ private Q_SLOTS:
         if (QTest::currentTestFailed())
             return;
         WindowController window({store_->path(), port_}, connection());
+        QVERIFY(waitForSubscription(window));
         window.show();
         QSignalSpy shown(window.popupThread(), &PopupThread::popupShown);
         sendDatagram(port_, "<14>just information");  // User.Informational: not chosen
@@ -190,6 +222,65 @@ private Q_SLOTS:
         QCOMPARE(shown.count(), 1);
     }
 
+    void subscribesAgainWhenTheDaemonRestarts()
+    {
+        if (const QString why = daemonMissing(); !why.isEmpty())
+            QSKIP(qPrintable(why));
+        startDaemon();
+        if (QTest::currentTestFailed())
+            return;
+        WindowController window({store_->path(), port_}, connection());
+        QVERIFY(waitForSubscription(window));
+        window.show();
+        sendDatagram(port_, "<13>before the restart");
+        QTRY_COMPARE_WITH_TIMEOUT(window.events()->rowCount(), 1, 10000);
+
+        QSignalSpy subscribed(window.link(), &DaemonLink::subscribed);
+        daemon_.terminate();
+        QVERIFY(daemon_.waitForFinished(10000));
+        // Stored while the application was not subscribed.
+        const long long now = QDateTime::currentSecsSinceEpoch();
+        const EventRecord meanwhile{std::to_string(now - 86400), "User.Notice", "10.0.0.9", "while away"};
+        store_->write(eventLogFileName(now - 86400), formatEventLine(meanwhile));
+        startDaemon();
+        if (QTest::currentTestFailed())
+            return;
+        QTRY_VERIFY_WITH_TIMEOUT(!subscribed.isEmpty(), 10000);
+        QCOMPARE(subscribed.first().first().toBool(), true);
+        QTRY_COMPARE_WITH_TIMEOUT(window.events()->rowCount(), 2, 10000);
+
+        sendDatagram(port_, "<13>after the restart");
+        QTRY_COMPARE_WITH_TIMEOUT(window.events()->rowCount(), 3, 10000);
+        QCOMPARE(QString::fromStdString(window.events()->record(0).message), QStringLiteral("after the restart"));
+        QCOMPARE(listedLines(window), fileLines(*store_));
+    }
+
+    void listsExactlyTheFilesAfterTheDaemonLeftEventsOut()
+    {
+        if (const QString why = daemonMissing(); !why.isEmpty())
+            QSKIP(qPrintable(why));
+        startDaemon();
+        if (QTest::currentTestFailed())
+            return;
+        WindowController window({store_->path(), port_}, connection());
+        QVERIFY(waitForSubscription(window));
+        window.show();
+        QSignalSpy dropped(window.link(), &DaemonLink::eventsDropped);
+        // Faster than the bus takes them: the daemon stores every one and
+        // must leave some announcements out. A few bursts at most, however
+        // fast this machine's bus is.
+        test::UdpSender sender;
+        for (int burst = 0; burst < 4 && dropped.isEmpty(); ++burst) {
+            for (int i = 0; i < 100000; ++i)
+                sender.send(port_, "<13>burst " + std::to_string(burst) + " event " + std::to_string(i));
+            QTest::qWait(1000);
+        }
+        QVERIFY2(!dropped.isEmpty(), "the daemon kept up with every burst");
+        QVERIFY(dropped.first().first().toULongLong() > 0);
+        QTRY_VERIFY_WITH_TIMEOUT(listedLines(window) == fileLines(*store_), 30000);
+        QCOMPARE(listedLines(window).size(), fileLines(*store_).size());
+    }
+
     void listsWhatTheFilesHoldNewestFirstAtTheNextStart()
     {
         if (const QString why = daemonMissing(); !why.isEmpty())
@@ -199,6 +290,7 @@ private Q_SLOTS:
             return;
         {
             WindowController window({store_->path(), port_}, connection());
+            QVERIFY(waitForSubscription(window));
             window.show();
             for (int i = 0; i < 3; ++i) {
                 sendDatagram(port_, QByteArray("<13>message ") + QByteArray::number(i));

@@ -27,6 +27,9 @@ namespace {
 // Announcements arrive in bursts of thousands a second; the list takes them
 // in batches so that the window keeps drawing and answering.
 constexpr int kFlushMilliseconds = 100;
+// A burst of announcements the daemon had to leave out is told in several
+// counts; the store is read once, this long after the first.
+constexpr int kReloadMilliseconds = 300;
 } // namespace
 
 WindowController::WindowController(StartOptions options, QDBusConnection bus, QWidget* parent)
@@ -61,8 +64,26 @@ WindowController::WindowController(StartOptions options, QDBusConnection bus, QW
                 popupThread_->append(event.record);
         }
     });
-    // After the store is read, as at every start: what the daemon announces
-    // in between is seen at the next start.
+    // The list must match the files again: once the daemon's burst of
+    // "left out" counts is over, the store is read anew.
+    reloadTimer_.setSingleShot(true);
+    reloadTimer_.setInterval(kReloadMilliseconds);
+    connect(&reloadTimer_, &QTimer::timeout, this, &WindowController::reloadStore);
+    connect(link_, &DaemonLink::eventsDropped, this, [this] {
+        pending_.clear();
+        // Not put off again by the next count: under a lasting overload the
+        // list is still read anew a few times a second.
+        if (!reloadTimer_.isActive())
+            reloadTimer_.start();
+    });
+    // A restarted daemon announced nothing to us while it was away.
+    connect(link_, &DaemonLink::subscribed, this, [this](bool again) {
+        if (again && !reloadTimer_.isActive())
+            reloadTimer_.start();
+    });
+    connect(link_, &DaemonLink::subscriptionFailed, this,
+            [this](const QString& reason) { statusBar()->showMessage(reason, 20000); });
+    // After the store is read, as at every start.
     if (!link_->subscribe())
         statusBar()->showMessage(
             QStringLiteral("Not listening to BrantwellSrv: the system bus is not available."));
@@ -212,6 +233,9 @@ bool WindowController::isShown(QWidget* page) const
 
 void WindowController::syslogNotify(const std::vector<Announcement>& events)
 {
+    // The reload to come reads these from the files.
+    if (reloadTimer_.isActive())
+        return;
     pending_.insert(pending_.end(), events.begin(), events.end());
     if (!flushTimer_.isActive())
         flushTimer_.start();
@@ -234,6 +258,20 @@ void WindowController::flushAnnouncements()
         else
             events_->removeEvents(run);
     }
+    if (isShown(homeView_))
+        homeView_->setEventsStatus();
+}
+
+} // namespace brantwell
+
+namespace brantwell {
+
+void WindowController::reloadStore()
+{
+    reloadTimer_.stop();
+    flushTimer_.stop();
+    pending_.clear();
+    events_->loadStore(options_.dataDir);
     if (isShown(homeView_))
         homeView_->setEventsStatus();
 }

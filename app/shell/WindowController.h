@@ -58,6 +58,9 @@ public:
     PopupThread* popupThread() const { return popupThread_; }
     // Announcements not yet in the list; taken in one batch shortly.
     void flushAnnouncements();
+    // Reads the store again, in place of the announcements not yet taken:
+    // after the daemon left some out, or after it restarted.
+    void reloadStore();
 
 private:
     void initializeLog();
@@ -77,6 +80,7 @@ private:
     std::vector<QWidget*> editors_;  // pages 4, 5, 6
     std::vector<Announcement> pending_;
     QTimer flushTimer_;
+    QTimer reloadTimer_;  // a reload soon; announcements wait for it
 };
 
 } // namespace brantwell

@@ -45,8 +45,12 @@ public:
     // Sends one "Brantwell" signal with these events.
     bool announce(const std::vector<Announcement>& events);
 
+    int subscriptions = 0;  // Subscribe calls taken
+
 public Q_SLOTS:
     QString setCommand(const QString& command, const QDBusMessage& message);
+    void Subscribe() { ++subscriptions; }
+    void Unsubscribe() {}
 
 Q_SIGNALS:
     void commandReceived(const QString& command);

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <optional>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -29,6 +30,9 @@ constexpr const char* kAccessDenied = "org.freedesktop.DBus.Error.AccessDenied";
 constexpr const char* kInvalidArgs = "org.freedesktop.DBus.Error.InvalidArgs";
 constexpr const char* kFailed = "org.freedesktop.DBus.Error.Failed";
 constexpr int kBusThreadNice = 10;
+// How soon the bus thread looks again while a count, a ping reply or a
+// waiting removal is outstanding.
+constexpr int kFollowUpMilliseconds = 20;
 
 void wake(int fd)
 {
@@ -179,6 +183,12 @@ void CommandChannel::start()
 
 void CommandChannel::stop()
 {
+    {
+        // A removal pass waiting for room goes on (and finds nobody to tell).
+        std::lock_guard lock(queueMutex_);
+        stopping_ = true;
+    }
+    roomFreed_.notify_all();
     if (!thread_.joinable())
         return;
     thread_.request_stop();
@@ -188,21 +198,30 @@ void CommandChannel::stop()
 
 void CommandChannel::announce(EventType type, std::span<const EventRecord> events)
 {
-    if (events.empty())
+    // Nobody listens: nothing to copy, build or send.
+    if (events.empty() || subscriberCount_.load(std::memory_order_relaxed) == 0)
         return;
     std::size_t dropped = 0;
     bool wakeBus = false;
     {
-        std::lock_guard lock(queueMutex_);
-        // Only a bus thread asleep on an empty ring needs the wake-up; one
-        // that is sending or resting between signals looks again by itself.
-        wakeBus = busWaiting_;
-        busWaiting_ = false;
+        std::unique_lock lock(queueMutex_);
         if (ring_.empty())
             ring_.resize(kQueueLimit);
         for (const auto& e : events) {
-            if (queued_ >= kQueueLimit) {
-                dropped += events.size() - static_cast<std::size_t>(&e - events.data());
+            if (type == EventType::Remove) {
+                // The removal pass may wait; its announcements may not be lost.
+                while (queued_ >= kQueueLimit - kSetReserve && !stopping_
+                       && subscriberCount_.load(std::memory_order_relaxed) > 0) {
+                    if (busWaiting_) {
+                        busWaiting_ = false;
+                        wake(wakeFd_);
+                    }
+                    roomFreed_.wait(lock);
+                }
+                if (stopping_ || subscriberCount_.load(std::memory_order_relaxed) == 0)
+                    return;
+            } else if (queued_ >= kQueueLimit) {
+                dropped = events.size() - static_cast<std::size_t>(&e - events.data());
                 break;
             }
             Pending& slot = ring_[(head_ + queued_) % kQueueLimit];
@@ -213,31 +232,56 @@ void CommandChannel::announce(EventType type, std::span<const EventRecord> event
             slot.event.message.assign(e.message);
             ++queued_;
         }
+        ringDropped_ += dropped;
+        // Only a bus thread asleep on an empty ring needs the wake-up; one
+        // that is sending or resting between signals looks again by itself.
+        wakeBus = busWaiting_;
+        busWaiting_ = false;
     }
-    if (dropped)
-        dropped_.fetch_add(dropped, std::memory_order_relaxed);
     if (wakeBus)
         wake(wakeFd_);
 }
 
-std::size_t CommandChannel::takeQueued(std::vector<Pending>& out, bool sleepIfEmpty)
+std::size_t CommandChannel::takeQueued(std::vector<Pending>& out, bool sleepIfEmpty, bool takeRemoves,
+                                       std::uint64_t& missed)
 {
     std::lock_guard lock(queueMutex_);
-    const std::size_t n = std::min(queued_, kEventsPerSignal);
-    busWaiting_ = n == 0 && sleepIfEmpty;
-    if (out.size() < n)
-        out.resize(n);
-    for (std::size_t i = 0; i < n; ++i) {
-        Pending& slot = ring_[(head_ + i) % kQueueLimit];
-        out[i].type = slot.type;
-        out[i].event.date.swap(slot.event.date);
-        out[i].event.priority.swap(slot.event.priority);
-        out[i].event.host.swap(slot.event.host);
-        out[i].event.message.swap(slot.event.message);
+    missed = ringDropped_;
+    ringDropped_ = 0;
+    std::size_t n = 0;
+    const EventType type = queued_ ? ring_[head_].type : EventType::Set;
+    if (queued_ && (type == EventType::Set || takeRemoves)) {
+        // One type per signal, so that a subscriber that must miss "Set"s
+        // never misses a "Remove" with them.
+        const std::size_t limit = std::min(queued_, kEventsPerSignal);
+        if (out.size() < limit)
+            out.resize(limit);
+        for (; n < limit; ++n) {
+            Pending& slot = ring_[(head_ + n) % kQueueLimit];
+            if (slot.type != type)
+                break;
+            out[n].type = slot.type;
+            out[n].event.date.swap(slot.event.date);
+            out[n].event.priority.swap(slot.event.priority);
+            out[n].event.host.swap(slot.event.host);
+            out[n].event.message.swap(slot.event.message);
+        }
+        head_ = (head_ + n) % kQueueLimit;
+        queued_ -= n;
+        roomFreed_.notify_all();
     }
-    head_ = (head_ + n) % kQueueLimit;
-    queued_ -= n;
+    busWaiting_ = queued_ == 0 && n == 0 && sleepIfEmpty;
     return n;
+}
+
+void CommandChannel::discardQueued()
+{
+    {
+        std::lock_guard lock(queueMutex_);
+        head_ = queued_ = 0;
+        ringDropped_ = 0;
+    }
+    roomFreed_.notify_all();
 }
 
 void CommandChannel::run(std::stop_token stop)
@@ -260,12 +304,9 @@ void CommandChannel::run(std::stop_token stop)
                 reported = true;
             }
         }
-        // Nobody can listen while there is no bus: what was queued is dropped.
-        {
-            std::lock_guard lock(queueMutex_);
-            dropped_.fetch_add(queued_, std::memory_order_relaxed);
-            head_ = queued_ = 0;
-        }
+        // The subscribers went with the connection; they subscribe again.
+        subscriberCount_ = 0;
+        discardQueued();
         // Retry in five seconds, or stop at once.
         for (int i = 0; i < 50 && !stop.stop_requested(); ++i) {
             pollfd w{wakeFd_, POLLIN, 0};
@@ -275,16 +316,198 @@ void CommandChannel::run(std::stop_token stop)
     }
 }
 
+using Clock = std::chrono::steady_clock;
+
+// What the bus thread knows of one subscriber.
+struct CommandChannel::Subscriber {
+    std::unique_ptr<sdbus::IProxy> peer;  // for the pings
+    std::uint64_t sent = 0;               // announcements sent to it
+    std::uint64_t confirmed = 0;          // of those, read (a ping came back after them)
+    std::uint64_t missed = 0;             // not sent, not yet told
+    std::uint64_t pingAt = 0;             // `sent` when the outstanding ping left
+    bool pinging = false;
+    Clock::time_point pingSince{};        // when the last ping left
+    // Since when its pings go unanswered (none is outstanding: unset).
+    std::optional<Clock::time_point> unansweredSince;
+
+    bool open() const { return sent - confirmed < kWindow; }
+    bool stalled(Clock::time_point now) const { return unansweredSince && now - *unansweredSince > kStallAfter; }
+};
+
+// The subscribers of one bus connection, by unique bus name; used on the
+// bus thread only.
+class CommandChannel::Subscribers {
+public:
+    Subscribers(CommandChannel& channel, sdbus::IConnection& connection, sdbus::IObject& object)
+        : channel_(channel), connection_(connection), object_(object)
+    {
+    }
+    ~Subscribers() { channel_.subscriberCount_ = 0; }
+
+    bool empty() const { return table_.empty(); }
+
+    void add(const std::string& name)
+    {
+        if (table_.contains(name))
+            return;
+        auto& s = table_[name];
+        s.peer = sdbus::createProxy(connection_, name, "/");
+        channel_.subscriberCount_ = table_.size();
+        // At once: a caller that left before it was noted is found out.
+        ping(name, s);
+    }
+
+    // Noted now, done after the bus messages in hand: the callbacks that
+    // ask for it run inside the objects they would destroy.
+    void remove(const std::string& name)
+    {
+        if (table_.contains(name))
+            leaving_.push_back(name);
+    }
+
+    void settle()
+    {
+        for (const auto& name : leaving_)
+            table_.erase(name);
+        if (!leaving_.empty()) {
+            leaving_.clear();
+            channel_.subscriberCount_ = table_.size();
+            if (table_.empty())
+                channel_.discardQueued();
+        }
+    }
+
+    // Whether a "Remove" may go out now: every subscriber still reading
+    // has room for it.
+    bool roomForRemoves(Clock::time_point now) const
+    {
+        return std::all_of(table_.begin(), table_.end(),
+                           [now](const auto& entry) { return entry.second.open() || entry.second.stalled(now); });
+    }
+
+    void missedByAll(std::uint64_t count)
+    {
+        if (count == 0)
+            return;
+        for (auto& [name, s] : table_)
+            s.missed += count;
+        channel_.dropped_.fetch_add(count * table_.size(), std::memory_order_relaxed);
+    }
+
+    // One signal to every subscriber with room; the others miss the events
+    // and are told later.
+    void send(std::span<const Pending> events, std::string& scratch)
+    {
+        for (auto& [name, s] : table_) {
+            if (!s.open()) {
+                s.missed += events.size();
+                channel_.dropped_.fetch_add(events.size(), std::memory_order_relaxed);
+                continue;
+            }
+            auto signal = object_.createSignal(bus::kInterface, bus::kEventSignal);
+            signal.setDestination(name);
+            appendEvents(signal, events, scratch);
+            object_.emitSignal(signal);
+            s.sent += events.size();
+            channel_.signalled_.fetch_add(events.size(), std::memory_order_relaxed);
+            channel_.eventSignals_.fetch_add(1, std::memory_order_relaxed);
+        }
+    }
+
+    // Tells what was missed, asks for reading progress; returns whether
+    // it must look again soon (a count or a ping waits).
+    bool followUp(Clock::time_point now)
+    {
+        bool again = false;
+        for (auto& [name, s] : table_) {
+            if (s.missed > 0 && s.open()) {
+                auto signal = object_.createSignal(bus::kInterface, bus::kEventsDroppedSignal);
+                signal.setDestination(name);
+                signal << static_cast<std::uint64_t>(s.missed);
+                object_.emitSignal(signal);
+                s.missed = 0;
+                s.sent += 1;
+                channel_.droppedSignals_.fetch_add(1, std::memory_order_relaxed);
+            }
+            if (!s.pinging && s.sent > s.confirmed
+                && (s.sent - s.confirmed >= kPingEvery || now - s.pingSince >= kPingPause))
+                ping(name, s);
+            again = again || s.missed > 0 || (!s.pinging && s.sent > s.confirmed) || s.pinging;
+        }
+        return again;
+    }
+
+private:
+    static constexpr auto kPingPause = std::chrono::milliseconds(100);
+
+    void ping(const std::string& name, Subscriber& s)
+    {
+        s.pinging = true;
+        s.pingAt = s.sent;
+        s.pingSince = Clock::now();
+        if (!s.unansweredSince)
+            s.unansweredSince = s.pingSince;
+        s.peer->callMethodAsync("Ping").onInterface("org.freedesktop.DBus.Peer").uponReplyInvoke(
+            [this, name](const sdbus::Error* error) { pong(name, error); });
+    }
+
+    void pong(const std::string& name, const sdbus::Error* error)
+    {
+        const auto it = table_.find(name);
+        if (it == table_.end())
+            return;
+        Subscriber& s = it->second;
+        s.pinging = false;
+        if (error) {
+            const auto& e = error->getName();
+            if (e == "org.freedesktop.DBus.Error.ServiceUnknown" || e == "org.freedesktop.DBus.Error.NameHasNoOwner"
+                || e == "org.freedesktop.DBus.Error.Disconnected") {
+                remove(name);
+                return;
+            }
+            // No answer in time, or the queue to it is full: it has not
+            // shown that it read anything.
+            if (e == "org.freedesktop.DBus.Error.NoReply" || e == "org.freedesktop.DBus.Error.Timeout"
+                || e == "org.freedesktop.DBus.Error.LimitsExceeded")
+                return;
+            // Any other answer (a peer without Ping) came after it read.
+        }
+        s.confirmed = std::max(s.confirmed, s.pingAt);
+        s.unansweredSince.reset();
+    }
+
+    CommandChannel& channel_;
+    sdbus::IConnection& connection_;
+    sdbus::IObject& object_;
+    std::map<std::string, Subscriber> table_;
+    std::vector<std::string> leaving_;
+};
+
 void CommandChannel::serve(std::stop_token stop)
 {
     auto connection = sdbus::createSystemBusConnection(bus::kService);
     auto object = sdbus::createObject(*connection, bus::kObjectPath);
-    object->registerMethod(bus::kInterface, bus::kSetCommand, "s", "s", [this](sdbus::MethodCall call) {
-        if (!callerAuthorised(call)) {
-            call.createErrorReply(sdbus::Error(kAccessDenied, "only root and members of group brantwell may steer BrantwellSrv"))
-                .send();
+    Subscribers subscribers(*this, *connection, *object);
+    // A subscriber that leaves the bus is forgotten.
+    connection->addMatch("type='signal',sender='org.freedesktop.DBus',path='/org/freedesktop/DBus',"
+                         "interface='org.freedesktop.DBus',member='NameOwnerChanged'",
+                         [&subscribers](sdbus::Message& m) {
+                             std::string name, oldOwner, newOwner;
+                             m >> name >> oldOwner >> newOwner;
+                             if (newOwner.empty())
+                                 subscribers.remove(name);
+                         },
+                         sdbus::floating_slot);
+    const auto refuse = [](sdbus::MethodCall& call, const char* what) {
+        if (callerAuthorised(call))
+            return false;
+        call.createErrorReply(sdbus::Error(kAccessDenied, std::string("only root and members of group brantwell may ") + what))
+            .send();
+        return true;
+    };
+    object->registerMethod(bus::kInterface, bus::kSetCommand, "s", "s", [this, &refuse](sdbus::MethodCall call) {
+        if (refuse(call, "steer BrantwellSrv"))
             return;
-        }
         std::string text;
         call >> text;
         try {
@@ -301,15 +524,15 @@ void CommandChannel::serve(std::stop_token stop)
         reply << std::string(bus::kReceived);
         reply.send();
     });
-    object->registerMethod(bus::kInterface, bus::kGetStatistics, "", "a{st}", [this](sdbus::MethodCall call) {
-        if (!callerAuthorised(call)) {
-            call.createErrorReply(sdbus::Error(kAccessDenied, "only root and members of group brantwell may read the statistics"))
-                .send();
+    object->registerMethod(bus::kInterface, bus::kGetStatistics, "", "a{st}", [this, &refuse](sdbus::MethodCall call) {
+        if (refuse(call, "read the statistics"))
             return;
-        }
         auto counters = handlers_.statistics ? handlers_.statistics() : std::map<std::string, std::uint64_t>{};
         counters["signalledEvents"] = signalled_.load();
         counters["signalDroppedEvents"] = dropped_.load();
+        counters["subscribers"] = subscriberCount_.load();
+        counters["eventSignalsSent"] = eventSignals_.load();
+        counters["eventsDroppedSignalsSent"] = droppedSignals_.load();
         auto reply = call.createReply();
         reply << counters;
         reply.send();
@@ -324,13 +547,25 @@ void CommandChannel::serve(std::stop_token stop)
         reply << (handlers_.status ? handlers_.status() : std::map<std::string, std::string>{});
         reply.send();
     });
+    object->registerMethod(bus::kInterface, bus::kSubscribe, "", "", [&refuse, &subscribers](sdbus::MethodCall call) {
+        if (refuse(call, "receive the events"))
+            return;
+        subscribers.add(call.getSender());
+        call.createReply().send();
+    });
+    object->registerMethod(bus::kInterface, bus::kUnsubscribe, "", "", [&refuse, &subscribers](sdbus::MethodCall call) {
+        if (refuse(call, "receive the events"))
+            return;
+        subscribers.remove(call.getSender());
+        call.createReply().send();
+    });
     object->registerSignal(bus::kInterface, bus::kEventSignal, "aa{ss}");
+    object->registerSignal(bus::kInterface, bus::kEventsDroppedSignal, "t");
     object->finishRegistration();
     connected_ = true;
 
     std::vector<Pending> pending;
     std::string scratch;
-    using Clock = std::chrono::steady_clock;
     // After a signal the thread rests for kSignalInterval before it takes
     // the next: a lone event goes out at once, a steady stream goes out in
     // a few hundred signals a second instead of one per received batch.
@@ -341,31 +576,40 @@ void CommandChannel::serve(std::stop_token stop)
         // Everything the bus has for us first, then the announcements.
         while (connection->processPendingRequest()) {
         }
-        const bool resting = Clock::now() < restUntil;
-        if (!resting) {
+        subscribers.settle();
+        bool lookSoon = false;
+        if (Clock::now() >= restUntil) {
             bool sent = false;
             for (;;) {
-                const std::size_t n = takeQueued(pending, !sent);
-                if (n == 0)
+                std::uint64_t missed = 0;
+                const bool takeRemoves = subscribers.roomForRemoves(Clock::now());
+                const std::size_t n = takeQueued(pending, !sent, takeRemoves, missed);
+                subscribers.missedByAll(missed);
+                if (n == 0) {
+                    // A removal waits for a subscriber to read on.
+                    lookSoon = !takeRemoves;
                     break;
-                auto signal = object->createSignal(bus::kInterface, bus::kEventSignal);
-                appendEvents(signal, std::span<const Pending>(pending.data(), n), scratch);
-                object->emitSignal(signal);
-                signalled_.fetch_add(n, std::memory_order_relaxed);
+                }
+                subscribers.send(std::span<const Pending>(pending.data(), n), scratch);
                 sent = true;
             }
             if (sent)
                 restUntil = Clock::now() + kSignalInterval;
         }
+        if (!subscribers.empty())
+            lookSoon = subscribers.followUp(Clock::now()) || lookSoon;
         const auto poll_data = connection->getEventLoopPollData();
         pollfd fds[2] = {{poll_data.fd, poll_data.events, 0}, {wakeFd_, POLLIN, 0}};
         int timeout = -1;
         if (const auto relative = poll_data.getRelativeTimeout())
             timeout = static_cast<int>(std::min<long long>(relative->count() / 1000 + 1, 60000));
-        if (Clock::now() < restUntil) {
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(restUntil - Clock::now()).count();
-            timeout = timeout < 0 ? static_cast<int>(left) : std::min(timeout, static_cast<int>(left));
-        }
+        const auto shorten = [&timeout](long long ms) {
+            timeout = timeout < 0 ? static_cast<int>(ms) : std::min(timeout, static_cast<int>(ms));
+        };
+        if (Clock::now() < restUntil)
+            shorten(std::chrono::ceil<std::chrono::milliseconds>(restUntil - Clock::now()).count());
+        if (lookSoon)
+            shorten(kFollowUpMilliseconds);
         if (poll(fds, 2, timeout) > 0 && (fds[1].revents & POLLIN))
             drain(wakeFd_);
         if (fds[0].revents & (POLLHUP | POLLERR))

@@ -1,16 +1,28 @@
 // The daemon's side of D-Bus: owns com.Corvanta.BrantwellSrv on the system
-// bus, serves setCommand and getStatistics, and sends the Brantwell signal.
+// bus, serves setCommand, getStatistics, Subscribe and Unsubscribe, and sends
+// the Brantwell signal to each subscriber, addressed to it alone.
 //
 // One thread owns the bus connection: it answers method calls and sends
 // the queued announcements, so no sd-bus object is touched by two threads.
-// The receiver only appends to a bounded queue and never waits for the bus;
-// when the queue is full, announcements are dropped and counted, and the
-// store is unaffected. Without a bus the daemon goes on receiving; the
-// thread says so once and connects again when a bus appears.
+// With no subscriber nothing is queued, built or sent. The receiver only
+// appends to a bounded queue and never waits for the bus; when the queue is
+// full, "Set" announcements are dropped and every subscriber is told how
+// many it missed (EventsDropped). "Remove" announcements wait for room
+// instead: they come from the removal pass, which may wait. Without a bus
+// the daemon goes on receiving; the thread says so once and connects again
+// when a bus appears.
+//
+// Each subscriber has a window of announcements it may have unread: the
+// thread pings it now and then (org.freedesktop.DBus.Peer.Ping) and the
+// reply shows what it has read, since the bus keeps the order. A subscriber
+// whose window is full misses "Set"s (and is told) rather than piling them
+// up in the bus daemon, which would drop them unseen once its queue for that
+// connection is full.
 #pragma once
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -48,8 +60,17 @@ bool runCommandText(const std::string& text, const CommandHandlers& handlers);
 class CommandChannel final : public EventAnnouncer {
 public:
     static constexpr std::size_t kQueueLimit = 32768;  // events waiting for the bus
+    // Slots removals leave free, so that a removal pass over a whole store
+    // does not crowd out the events arriving meanwhile.
+    static constexpr std::size_t kSetReserve = 8192;
     static constexpr std::size_t kEventsPerSignal = 512;
     static constexpr std::chrono::milliseconds kSignalInterval{5};  // rest after a signal
+    // Announcements a subscriber may have unread, and how often it is asked.
+    static constexpr std::uint64_t kWindow = 65536;
+    static constexpr std::uint64_t kPingEvery = kWindow / 4;
+    // A subscriber that has not answered a ping for this long is stalled:
+    // removals no longer wait for it; it is told what it missed instead.
+    static constexpr std::chrono::seconds kStallAfter{5};
 
     struct Pending {
         EventType type = EventType::Set;
@@ -62,20 +83,32 @@ public:
     void start();
     void stop();
 
-    // From any thread; never blocks on the bus.
+    // From any thread. "Set"s never wait; "Remove"s wait for room in the
+    // queue while anyone is subscribed. Returns at once without subscribers.
     void announce(EventType type, std::span<const EventRecord> events) override;
 
+    // Events put into signals (one count per subscriber that got them).
     std::uint64_t signalledEvents() const { return signalled_.load(); }
+    // Events a subscriber missed (one count per subscriber), all told.
     std::uint64_t droppedEvents() const { return dropped_.load(); }
     bool connected() const { return connected_.load(); }
+    std::size_t subscribers() const { return subscriberCount_.load(); }
 
 private:
+    struct Subscriber;
+    class Subscribers;
+
     void run(std::stop_token stop);
     void serve(std::stop_token stop);  // one connection's life
-    // Moves up to kEventsPerSignal queued events into `out` (its slots
-    // trade buffers with the ring's); returns how many. With `sleepIfEmpty`
-    // an empty ring marks the thread as waiting to be woken.
-    std::size_t takeQueued(std::vector<Pending>& out, bool sleepIfEmpty);
+    // Moves up to kEventsPerSignal queued events of one type into `out` (its
+    // slots trade buffers with the ring's); returns how many, and in
+    // `missed` the "Set"s dropped since the last call. A "Remove" at the head
+    // is taken only with `takeRemoves`. With `sleepIfEmpty` an empty ring
+    // marks the thread as waiting to be woken.
+    std::size_t takeQueued(std::vector<Pending>& out, bool sleepIfEmpty, bool takeRemoves, std::uint64_t& missed);
+    // Subscribers are gone (or the thread stops): empties the queue and
+    // lets a waiting removal pass go on.
+    void discardQueued();
 
     CommandHandlers handlers_;
     int wakeFd_ = -1;
@@ -87,8 +120,15 @@ private:
     std::size_t head_ = 0;          // GUARDED_BY(queueMutex_): the oldest slot
     std::size_t queued_ = 0;        // GUARDED_BY(queueMutex_)
     bool busWaiting_ = false;       // GUARDED_BY(queueMutex_): asleep until woken
+    std::uint64_t ringDropped_ = 0; // GUARDED_BY(queueMutex_): "Set"s not queued, not yet told
+    bool stopping_ = false;         // GUARDED_BY(queueMutex_)
+    std::condition_variable roomFreed_;  // a removal waits on it for room
+    // Written by the bus thread only; announce() reads it to skip all work.
+    std::atomic<std::size_t> subscriberCount_{0};
     std::atomic<std::uint64_t> signalled_{0};
     std::atomic<std::uint64_t> dropped_{0};
+    std::atomic<std::uint64_t> eventSignals_{0};    // Brantwell messages sent
+    std::atomic<std::uint64_t> droppedSignals_{0};  // EventsDropped messages sent
     std::atomic<bool> connected_{false};
     std::jthread thread_;
 };

@@ -1,5 +1,8 @@
 // The command channel and the event signal over a private bus, with the
 // real BrantwellSrv and brantwellctl binaries.
+#include <grp.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 
 #include <atomic>
@@ -20,6 +23,7 @@
 #include "testkit/CtlProcess.h"
 #include "testkit/DaemonProcess.h"
 #include "testkit/PrivateMounts.h"
+#include "testkit/EventSubscriber.h"
 #include "EventRecord.h"
 #include "testkit/TestBus.h"
 #include "testkit/TestSupport.h"
@@ -49,43 +53,27 @@ std::string shellQuote(const std::string& s)
     return q + "'";
 }
 
-// Listens to the event signal on the test bus and keeps what arrives.
-class SignalRecorder {
-public:
-    using Event = std::map<std::string, std::string>;
+// The daemon's counters, as brantwellctl stats prints them.
+std::map<std::string, std::uint64_t> counters()
+{
+    std::map<std::string, std::uint64_t> values;
+    std::istringstream lines(ctl("stats").out);
+    std::string name;
+    std::uint64_t value = 0;
+    while (lines >> name >> value)
+        values[name] = value;
+    return values;
+}
 
-    SignalRecorder()
-    {
-        proxy_->uponSignal(brantwell::bus::kEventSignal).onInterface(kInterface).call([this](const std::vector<Event>& events) {
-            std::lock_guard lock(mutex_);
-            received_.insert(received_.end(), events.begin(), events.end());
-        });
-        proxy_->finishRegistration();
-        connection_->enterEventLoopAsync();
-    }
-    ~SignalRecorder() { connection_->leaveEventLoop(); }
-
-    // Waits until at least `count` events have arrived (five seconds at most).
-    std::vector<Event> waitFor(std::size_t count)
-    {
-        for (int i = 0; i < 500; ++i) {
-            {
-                std::lock_guard lock(mutex_);
-                if (received_.size() >= count)
-                    break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        std::lock_guard lock(mutex_);
-        return received_;
-    }
-
-private:
-    std::unique_ptr<sdbus::IConnection> connection_ = sdbus::createSystemBusConnection();
-    std::unique_ptr<sdbus::IProxy> proxy_ = sdbus::createProxy(*connection_, kService, kObjectPath);
-    std::mutex mutex_;
-    std::vector<Event> received_;
-};
+// `brantwellctl watch` in the background, `prefix` may run it as another
+// user; what it prints goes to `output`.
+std::unique_ptr<DaemonProcess> watch(const std::string& output, const std::string& prefix = "")
+{
+    auto process = std::make_unique<DaemonProcess>(
+        "/bin/sh", std::vector<std::string>{"-c", "exec " + prefix + " " BRANTWELLCTL_PATH " watch >" + output + " 2>&1"});
+    process->start();
+    return process;
+}
 
 class ChannelTest : public ::testing::Test {
 protected:
@@ -281,7 +269,7 @@ TEST_F(ChannelTest, UpdateDuringABurstLosesNoArrivingLine)
 
 TEST_F(ChannelTest, SubscribersReceiveEveryStoredEventInOrder)
 {
-    SignalRecorder recorder;
+    EventSubscriber recorder;
     ASSERT_EQ(call(json({{"command", "save"}, {"Settings", {{"excludeFiltersArray", json::array({filter("*", "*secret*")})}}}}).dump()),
               "Received");
     UdpSender sender("127.0.0.9");
@@ -345,38 +333,96 @@ TEST(ChannelPolicy, ProjectPolicyFileKeepsOthersOut)
     EXPECT_EQ(ctl("stats", "setpriv --reuid=65534 --regid=65534 --clear-groups").exit, 3);
 }
 
-// Lines read back from files may hold bytes the bus refuses in a string
-// (latin-1, NUL). Announcing their removal must neither cost the connection
-// nor the events queued behind them.
-TEST(ChannelSignalText, RemovedLinesWithBytesTheBusRefusesAreAnnouncedCleaned)
+TEST_F(ChannelTest, OnlySubscribersGetEventsAndOneThatLeftIsForgotten)
 {
-    TestBus bus;
+    EventSubscriber listener(/*subscribe=*/false);  // match rules only
+    EventSubscriber subscriber;
+    EventSubscriber leaving;
+    auto watcher = watch(dir.file("watch.txt"));
+    ASSERT_TRUE(waitUntil([&] { return counters()["subscribers"] == 3; }));
+
+    UdpSender sender;
+    sender.send(port, "<14>first");
+    ASSERT_EQ(subscriber.waitFor(1).size(), 1u);
+    ASSERT_EQ(leaving.waitFor(1).size(), 1u);
+    EXPECT_TRUE(waitUntil([&] { return readFile(dir.file("watch.txt")).find(",first\n") != std::string::npos; }));
+
+    EXPECT_EQ(leaving.call(brantwell::bus::kUnsubscribe), "");
+    watcher->stop();  // leaves the bus without a word
+    ASSERT_TRUE(waitUntil([&] { return counters()["subscribers"] == 1; }));
+    const auto before = counters();
+    sender.send(port, "<14>second");
+    const auto received = subscriber.waitFor(2);
+    ASSERT_EQ(received.size(), 2u);
+    EXPECT_EQ(received[1].at("Message"), "second");
+    const auto after = counters();
+    EXPECT_EQ(after.at("eventSignalsSent"), before.at("eventSignalsSent") + 1) << "nothing sent to a departed name";
+    EXPECT_EQ(after.at("signalledEvents"), before.at("signalledEvents") + 1);
+
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(leaving.count(), 1u) << "nothing after Unsubscribe";
+    EXPECT_EQ(listener.count(), 0u) << "a match rule alone receives nothing";
+    // The daemon's own check, on a bus that lets anyone call.
+    EXPECT_EQ(ctl("watch", "setpriv --reuid=65534 --regid=65534 --clear-groups").exit, 3);
+    EXPECT_EQ(counters()["subscribers"], 1u);
+}
+
+namespace {
+
+// Runs this thread (and what it starts) with a group "brantwell" that
+// only it sees: /etc/group bound over in a mount namespace of its own.
+// Returns the group's id, or -1 when that cannot be done here.
+long long privateBrantwellGroup(const std::string& scratch)
+{
+    if (const group* existing = ::getgrnam("brantwell"))
+        return existing->gr_gid;
+    gid_t gid = 4711;
+    while (::getgrgid(gid))
+        ++gid;
+    writeFile(scratch, readFile("/etc/group") + "brantwell:x:" + std::to_string(gid) + ":\n");
+    if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
+        || ::mount(scratch.c_str(), "/etc/group", nullptr, MS_BIND, nullptr) != 0)
+        return -1;
+    return gid;
+}
+
+} // namespace
+
+TEST(ChannelPolicy, GroupMembersSubscribeOthersNeitherSubscribeNorReceive)
+{
+    TempDir scratch;
+    const long long gid = privateBrantwellGroup(scratch.file("group"));
+    if (gid < 0)
+        GTEST_SKIP() << "no mount namespace for a private group file here";
+    TestBus bus(BRANTWELL_POLICY_FILE);
     ASSERT_TRUE(bus.ready());
     TempDir dir;
-    // Dated 1970: the default maximum age removes them at start.
-    const std::string old = std::string("1000,User.Notice,10.0.0.1,caf\xE9 cr\xC3\xA8me\n") +
-                            "1001,User.Notice,10.0.0.1,nul \0 inside\n"s +
-                            "1002,User.Notice,10.0.0.1,plain\n";
-    writeFile(dir.file("2020-01-01.log"), old);
-
-    SignalRecorder recorder;
+    ::chmod(dir.path().c_str(), 0777);  // the watchers write their output here
     const std::uint16_t port = freeUdpPort();
-    DaemonProcess daemon(BRANTWELL_SRV_PATH, {"--data-dir", dir.path(), "--port", std::to_string(port)},
-                         dir.file("stderr.txt"));
+    DaemonProcess daemon(BRANTWELL_SRV_PATH, {"--data-dir", dir.path() + "/data", "--port", std::to_string(port)});
     ASSERT_TRUE(daemon.start());
     ASSERT_TRUE(daemon.waitForPort(port));
-    recorder.waitFor(3);
-    UdpSender().send(port, "<14>after the odd bytes");
-    const auto received = recorder.waitFor(4);
+    ASSERT_TRUE(waitUntil([] { return ctl("stats").exit == 0; }));
 
-    ASSERT_EQ(received.size(), 4u) << readFile(dir.file("stderr.txt"));
-    EXPECT_EQ(received[0].at("Type"), "Remove");
-    EXPECT_EQ(received[0].at("Message"), "caf\xEF\xBF\xBD cr\xC3\xA8me") << "valid UTF-8 is kept, the rest replaced";
-    EXPECT_EQ(received[1].at("Message"), "nul \xEF\xBF\xBD inside");
-    EXPECT_EQ(received[2].at("Message"), "plain");
-    EXPECT_EQ(received[3].at("Type"), "Set");
-    EXPECT_EQ(received[3].at("Message"), "after the odd bytes");
-    EXPECT_EQ(readFile(dir.file("stderr.txt")).find("command channel down"), std::string::npos);
+    const std::string member = "setpriv --reuid=65534 --regid=65534 --groups=" + std::to_string(gid);
+    const std::string outsider = "setpriv --reuid=65534 --regid=65534 --clear-groups";
+    auto memberWatch = watch(dir.file("member.txt"), member);
+    EXPECT_EQ(ctl("watch", outsider).exit, 3) << "an outsider cannot subscribe";
+    // An outsider that asks the bus for the daemon's signals by a match rule.
+    DaemonProcess monitor("/bin/sh", {"-c", "exec " + outsider + " dbus-monitor --system \"type='signal',interface='" +
+                                                std::string(kInterface) + "'\" >" + dir.file("monitor.txt") + " 2>&1"});
+    ASSERT_TRUE(monitor.start());
+    ASSERT_TRUE(waitUntil([&] { return counters()["subscribers"] == 1; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the monitor's rules in place
+
+    UdpSender().send(port, "<14>password hunter2 typed as a user name");
+    EXPECT_TRUE(waitUntil([&] { return readFile(dir.file("member.txt")).find("hunter2") != std::string::npos; }))
+        << readFile(dir.file("member.txt"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    memberWatch->stop();
+    monitor.stop();
+    EXPECT_EQ(readFile(dir.file("monitor.txt")).find("hunter2"), std::string::npos) << readFile(dir.file("monitor.txt"));
+    ::umount2("/etc/group", MNT_DETACH);
 }
 
 // Copying, printing or freeing a value nested 100,000 deep overflows the

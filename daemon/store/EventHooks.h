@@ -14,7 +14,9 @@ struct Settings;
 
 enum class EventType { Set, Remove };
 
-// Called on the receiver and removal threads; must not block them.
+// Called on the receiver and removal threads. A "Set" announcement never
+// blocks the receiver; a "Remove" announcement may wait until the bus has
+// room for it, so that no removal goes unannounced.
 class EventAnnouncer {
 public:
     virtual ~EventAnnouncer() = default;

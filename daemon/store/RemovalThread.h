@@ -14,7 +14,8 @@
 // pass are never lost. A file from which nothing leaves is not rewritten;
 // lines that do not split into four fields leave without an announcement.
 // Removed lines are announced only after their file was replaced: a failed
-// rewrite leaves them stored and unannounced.
+// rewrite leaves them stored and unannounced. Announcing may wait for room on
+// the bus (no removal goes unannounced); no file lock is held meanwhile.
 #pragma once
 
 #include <cstddef>
