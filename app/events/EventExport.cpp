@@ -1,6 +1,8 @@
 #include "EventExport.h"
 
+#include <QFileDialog>
 #include <QFileInfo>
+#include <QMessageBox>
 #include <QSaveFile>
 
 #include "common/ExportField.h"
@@ -44,6 +46,33 @@ bool writeExportFile(const QString& fileName, const QString& text)
     if (file.write(bytes) != bytes.size())
         return false;
     return file.commit();
+}
+
+QString askExportFileName(QWidget* parent)
+{
+    QFileDialog dialog(parent,
+                       QStringLiteral("Please select export file name with 'txt' or 'csv' extensions:"));
+    dialog.setObjectName(QStringLiteral("exportDialog"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    const QStringList filters{QStringLiteral("Text (*.txt)"), QStringLiteral("CSV (*.csv)")};
+    dialog.setNameFilters(filters);
+    dialog.setDefaultSuffix(QStringLiteral("txt"));
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog, &filters](const QString& f) {
+        dialog.setDefaultSuffix(f == filters[1] ? QStringLiteral("csv") : QStringLiteral("txt"));
+    });
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    QString fileName = dialog.selectedFiles().first();
+    const QString suffix = QFileInfo(fileName).suffix().toLower();
+    if (suffix != QLatin1String("txt") && suffix != QLatin1String("csv"))
+        fileName += QLatin1Char('.') + dialog.defaultSuffix();
+    return fileName;
+}
+
+void warnExportFailed(QWidget* parent, const QString& fileName)
+{
+    QMessageBox::warning(parent, QStringLiteral("Brantwell"),
+                         QStringLiteral("The events could not be written to %1.").arg(fileName));
 }
 
 } // namespace brantwell

@@ -9,6 +9,8 @@
 #include <QList>
 #include <QString>
 
+class QWidget;
+
 namespace brantwell {
 
 // The separator of an export file by its extension: a comma for ".csv",
@@ -20,5 +22,13 @@ QString exportText(const QAbstractItemModel& model, const QList<int>& rows, QCha
 
 // Writes `text` as UTF-8, replacing the file whole; false on failure.
 bool writeExportFile(const QString& fileName, const QString& text);
+
+// The save dialog of every export, for "txt" and "csv" files: the chosen
+// name, given the extension of the chosen type when it has neither; empty
+// when the user cancels.
+QString askExportFileName(QWidget* parent);
+
+// Tells the user that `fileName` could not be written.
+void warnExportFailed(QWidget* parent, const QString& fileName);
 
 } // namespace brantwell

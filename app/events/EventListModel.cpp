@@ -13,17 +13,6 @@ namespace brantwell {
 
 namespace {
 
-// Seconds of a Date field made only of decimal digits; NaN otherwise.
-double secondsOf(std::string_view date)
-{
-    if (date.empty() || date.size() > 18
-        || !std::all_of(date.begin(), date.end(), [](char c) { return c >= '0' && c <= '9'; }))
-        return std::nan("");
-    long long value = 0;
-    std::from_chars(date.data(), date.data() + date.size(), value);
-    return static_cast<double>(value);
-}
-
 char lowerAscii(char c)
 {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
@@ -128,7 +117,7 @@ EventListModel::Row EventListModel::makeRow(const EventRecord& record)
     const auto priority = priorities_.intern(record.priority);
     if (priority == priorityRows_.size())
         priorityRows_.push_back(static_cast<std::uint8_t>(severityRowOf(record.priority)));
-    return Row{record.date, record.message, secondsOf(record.date), priority,
+    return Row{record.date, record.message, eventDateSeconds(record.date), priority,
                hosts_.intern(record.host)};
 }
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
+#include <cmath>
 #include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -23,11 +25,11 @@ std::vector<std::string> eventLogFiles(const std::string& dataDir)
     return names;
 }
 
-namespace {
-
 // Reads one file in large blocks and splits it at LF; a line may be of any
 // length and the last one may lack its LF.
-std::size_t readFile(const std::string& path, const std::function<void(EventRecord&&)>& sink)
+std::size_t readEventLogFile(const std::string& path,
+                             const std::function<void(EventRecord&&)>& sink,
+                             const std::function<bool(std::size_t)>& onBlock)
 {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
@@ -59,6 +61,10 @@ std::size_t readFile(const std::string& path, const std::function<void(EventReco
             }
         }
         pending.append(data.substr(start));
+        if (onBlock && !onBlock(data.size())) {
+            pending.clear();
+            break;
+        }
     }
     if (!pending.empty())
         takeLine(pending);
@@ -66,14 +72,22 @@ std::size_t readFile(const std::string& path, const std::function<void(EventReco
     return events;
 }
 
-} // namespace
+double eventDateSeconds(std::string_view date)
+{
+    if (date.empty() || date.size() > 18
+        || !std::all_of(date.begin(), date.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return std::nan("");
+    long long value = 0;
+    std::from_chars(date.data(), date.data() + date.size(), value);
+    return static_cast<double>(value);
+}
 
 std::size_t readEventStore(const std::string& dataDir,
                            const std::function<void(EventRecord&&)>& sink)
 {
     std::size_t events = 0;
     for (const auto& name : eventLogFiles(dataDir))
-        events += readFile(dataDir + "/" + name, sink);
+        events += readEventLogFile(dataDir + "/" + name, sink);
     return events;
 }
 

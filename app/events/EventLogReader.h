@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "EventRecord.h"
@@ -20,5 +21,17 @@ std::vector<std::string> eventLogFiles(const std::string& dataDir);
 // file in stored order. Returns the number of events read.
 std::size_t readEventStore(const std::string& dataDir,
                            const std::function<void(EventRecord&&)>& sink);
+
+// Hands every event of one file to `sink`, in stored order. After each block
+// read, `onBlock` (when given) gets the number of bytes the block held and
+// may return false to stop reading. Returns the number of events read; a
+// file that cannot be opened gives none.
+std::size_t readEventLogFile(const std::string& path,
+                             const std::function<void(EventRecord&&)>& sink,
+                             const std::function<bool(std::size_t)>& onBlock = {});
+
+// Seconds since 1970 of a Date field made only of decimal digits; NaN
+// otherwise, so such a date is shown empty.
+double eventDateSeconds(std::string_view date);
 
 } // namespace brantwell

@@ -1,7 +1,6 @@
 #include "ScanView.h"
 
 #include <QCheckBox>
-#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QMessageBox>
@@ -191,24 +190,11 @@ void ScanView::exportEvents()
     const bool selected = tableView_->selectionModel()->hasSelection();
     if (!selected && !askForAll(QStringLiteral("Export ") + allChosenText()))
         return;
-    QFileDialog dialog(this,
-                       QStringLiteral("Please select export file name with 'txt' or 'csv' extensions:"));
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    const QStringList filters{QStringLiteral("Text (*.txt)"), QStringLiteral("CSV (*.csv)")};
-    dialog.setNameFilters(filters);
-    dialog.setDefaultSuffix(QStringLiteral("txt"));
-    connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog, &filters](const QString& f) {
-        dialog.setDefaultSuffix(f == filters[1] ? QStringLiteral("csv") : QStringLiteral("txt"));
-    });
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+    const QString fileName = askExportFileName(this);
+    if (fileName.isEmpty())
         return;
-    QString fileName = dialog.selectedFiles().first();
-    const QString suffix = QFileInfo(fileName).suffix().toLower();
-    if (suffix != QLatin1String("txt") && suffix != QLatin1String("csv"))
-        fileName += QLatin1Char('.') + dialog.defaultSuffix();
     if (!exportChosen(fileName, !selected))
-        QMessageBox::warning(this, QStringLiteral("Brantwell"),
-                             QStringLiteral("The events could not be written to %1.").arg(fileName));
+        warnExportFailed(this, fileName);
 }
 
 bool ScanView::exportChosen(const QString& fileName, bool all)

@@ -19,6 +19,7 @@
 #include "PlaceholderPage.h"
 #include "events/ScanView.h"
 #include "popups/PopupThread.h"
+#include "reports/ReportsView.h"
 
 namespace brantwell {
 
@@ -83,7 +84,7 @@ void WindowController::buildPages()
     pages_->setObjectName(QStringLiteral("pages"));
     homeView_ = new HomeView(events_, options_.dataDir, pages_);
     scanView_ = new ScanView(events_, link_, options_.syslogPort, pages_);
-    auto* reports = new PlaceholderPage(QStringLiteral("reportsView"), QStringLiteral("Reports"), false, pages_);
+    auto* reports = new ReportsView(options_.dataDir, [this] { return settings_.newDateFormat; }, pages_);
     auto* tools = new ToolsView(pages_);
     pages_->addWidget(homeView_);  // 0
     pages_->addWidget(scanView_);  // 1

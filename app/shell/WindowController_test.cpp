@@ -63,7 +63,7 @@ private Q_SLOTS:
         for (int i = 0; i < 7; ++i)
             QCOMPARE(pages->widget(i)->objectName(), QString::fromLatin1(names[i]));
         QCOMPARE(window.currentPage(), 0);
-        const char* placeholders[] = {"reportsView", "toolsViewActions"};
+        const char* placeholders[] = {"toolsViewActions"};
         for (const char* name : placeholders)
             QVERIFY(pages->findChild<QWidget*>(QString::fromLatin1(name))
                         ->findChild<QLabel*>(QStringLiteral("placeholderNote"))->text().contains(QLatin1String("later version")));

@@ -1,0 +1,304 @@
+#include "ReportsView.h"
+
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QShowEvent>
+#include <QVBoxLayout>
+
+#include "ReportPrinter.h"
+#include "common/HomeViewBar.h"
+#include "events/EventExport.h"
+#include "events/EventLogReader.h"
+
+namespace brantwell {
+
+namespace {
+
+constexpr int kColumnWidth = 120;
+// The report list is narrow next to the table; the by-message report gives
+// the message column what the three others leave.
+constexpr int kMessageReportRest = 380;
+constexpr int kMinimumFirstColumn = 120;
+
+QPushButton* button(QWidget* parent, const char* name, const QString& text)
+{
+    auto* b = new QPushButton(text, parent);
+    b->setObjectName(QString::fromLatin1(name));
+    return b;
+}
+
+} // namespace
+
+// One build on its own thread. The thread writes `result` and then `done`;
+// the page reads them only after seeing `done`.
+struct ReportsView::Job {
+    ReportProgress progress;
+    std::unique_ptr<Report> result;
+    std::atomic<bool> done{false};
+    std::thread thread;
+
+    ~Job()
+    {
+        progress.cancel = true;
+        if (thread.joinable())
+            thread.join();
+    }
+};
+
+ReportsView::ReportsView(std::string dataDir, std::function<std::string()> dateFormat, QWidget* parent)
+    : QWidget(parent), dataDir_(std::move(dataDir)), dateFormat_(std::move(dateFormat))
+{
+    setObjectName(QStringLiteral("reportsView"));
+    setAutoFillBackground(true);
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, Qt::white);
+    setPalette(pal);
+
+    model_ = new ReportModel(this);
+
+    auto* page = new QVBoxLayout(this);
+    page->setContentsMargins(0, 0, 0, 8);
+    page->addWidget(new ViewBar(QStringLiteral("Reports"), this));
+
+    auto* body = new QVBoxLayout;
+    body->setContentsMargins(12, 6, 12, 0);
+    page->addLayout(body);
+
+    auto* top = new QHBoxLayout;
+    reportName_ = new QComboBox(this);
+    reportName_->setObjectName(QStringLiteral("reportName"));
+    reportName_->setPlaceholderText(QStringLiteral("Choose a report"));
+    for (int k = 0; k < kReportKinds; ++k)
+        reportName_->addItem(brantwell::reportName(static_cast<ReportKind>(k)));
+    reportName_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    reportFilter_ = new QComboBox(this);
+    reportFilter_->setObjectName(QStringLiteral("reportFilter"));
+    reportFilter_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    reportFilter_->setMinimumContentsLength(10);
+    reportDisplay_ = button(this, "reportDisplay", QStringLiteral("Display"));
+    reportDisplay_->setEnabled(false);
+    auto* reportLabel = new QLabel(QStringLiteral("Report:"), this);
+    reportLabel->setBuddy(reportName_);
+    auto* sourceLabel = new QLabel(QStringLiteral("Source:"), this);
+    sourceLabel->setBuddy(reportFilter_);
+    top->addWidget(reportLabel);
+    top->addWidget(reportName_);
+    top->addSpacing(12);
+    top->addWidget(sourceLabel);
+    top->addWidget(reportFilter_);
+    top->addSpacing(12);
+    top->addWidget(reportDisplay_);
+    top->addStretch(1);
+    body->addLayout(top);
+
+    tableView_ = new QTableView(this);
+    tableView_->setObjectName(QStringLiteral("tableView"));
+    tableView_->setModel(model_);
+    tableView_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    tableView_->setSelectionMode(QAbstractItemView::SingleSelection);
+    tableView_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    tableView_->setShowGrid(false);
+    tableView_->setAlternatingRowColors(true);
+    tableView_->setWordWrap(false);
+    tableView_->setIconSize(QSize(14, 14));
+    tableView_->verticalHeader()->hide();
+    // Fixed row heights: no row is measured, which keeps a million rows fast.
+    tableView_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    tableView_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+    tableView_->horizontalHeader()->setStretchLastSection(true);
+    tableView_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    tableView_->horizontalHeader()->setHighlightSections(false);
+    body->addWidget(tableView_, 1);
+
+    auto* bottom = new QHBoxLayout;
+    auto* exportButton = button(this, "exportButton", QStringLiteral("Export"));
+    auto* printButton = button(this, "printButton", QStringLiteral("Print"));
+    progress_ = new QProgressBar(this);
+    progress_->setObjectName(QStringLiteral("reportProgress"));
+    progress_->setRange(0, 1000);
+    progress_->setMaximumWidth(220);
+    progress_->setTextVisible(false);
+    progress_->hide();
+    status_ = new QLabel(this);
+    status_->setObjectName(QStringLiteral("reportStatus"));
+    bottom->addWidget(exportButton);
+    bottom->addWidget(printButton);
+    bottom->addStretch(1);
+    bottom->addWidget(status_);
+    bottom->addWidget(progress_);
+    body->addLayout(bottom);
+
+    poll_.setInterval(50);
+    connect(&poll_, &QTimer::timeout, this, &ReportsView::pollBuild);
+    connect(reportName_, &QComboBox::activated, this, &ReportsView::choiceMade);
+    connect(reportFilter_, &QComboBox::activated, this, &ReportsView::choiceMade);
+    connect(reportDisplay_, &QPushButton::clicked, this, &ReportsView::displayReport);
+    connect(exportButton, &QPushButton::clicked, this, &ReportsView::exportResults);
+    connect(printButton, &QPushButton::clicked, this, &ReportsView::printResults);
+    connect(tableView_, &QTableView::clicked, this, &ReportsView::tableClicked);
+
+    viewWillAppear();
+}
+
+ReportsView::~ReportsView() = default;
+
+void ReportsView::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    // Coming back to the page starts afresh; a window raised from the task
+    // bar (a spontaneous show) does not.
+    if (!event->spontaneous())
+        viewWillAppear();
+}
+
+void ReportsView::viewWillAppear()
+{
+    cancelBuild();
+    reportName_->setCurrentIndex(-1);
+    reportFilter_->clear();
+    reportFilter_->addItem(kAllLogs);
+    for (const auto& name : eventLogFiles(dataDir_))
+        reportFilter_->addItem(QString::fromStdString(name.substr(0, name.size() - 4)));
+    reportFilter_->setCurrentIndex(0);
+    model_->clear();
+    status_->clear();
+    for (int c = 0; c < 4; ++c)
+        tableView_->setColumnHidden(c, true);
+}
+
+void ReportsView::choiceMade()
+{
+    if (reportName_->currentIndex() >= 0 && reportFilter_->currentIndex() >= 0)
+        reportDisplay_->setEnabled(true);
+    // The lists must not keep the keys: typing would change the choice.
+    tableView_->setFocus(Qt::OtherFocusReason);
+}
+
+void ReportsView::applyLayout(ReportKind kind)
+{
+    const auto& layout = reportLayout(kind);
+    model_->setTitles(layout.titles);
+    switch (kind) {
+    case ReportKind::ByHost:
+    case ReportKind::ByPriority:
+        tableView_->setColumnWidth(1, 140);
+        break;
+    case ReportKind::ByMessage:
+        tableView_->setColumnWidth(1, 140);
+        tableView_->setColumnWidth(
+            0, std::max(kMinimumFirstColumn, tableView_->viewport()->width() - kMessageReportRest));
+        break;
+    case ReportKind::ByDate:
+        tableView_->setColumnWidth(0, 165);
+        break;
+    }
+}
+
+void ReportsView::displayReport()
+{
+    cancelBuild();
+    model_->clear();
+    status_->clear();
+    for (int c = 0; c < 4; ++c) {
+        tableView_->setColumnHidden(c, false);
+        tableView_->setColumnWidth(c, kColumnWidth);
+    }
+    const int chosen = reportName_->currentIndex();
+    if (chosen < 0 || chosen >= kReportKinds)
+        return;  // no report chosen: the columns keep their titles, the table stays empty
+    const auto kind = static_cast<ReportKind>(chosen);
+    applyLayout(kind);
+
+    job_ = std::make_unique<Job>();
+    Job* job = job_.get();
+    const QString source = reportFilter_->currentText();
+    job->thread = std::thread([job, dataDir = dataDir_, kind, source, format = dateFormat_()] {
+        job->result = buildReport(dataDir, kind, source, format, job->progress);
+        job->done.store(true, std::memory_order_release);
+    });
+    progress_->setValue(0);
+    progress_->show();
+    status_->setText(QStringLiteral("Reading events..."));
+    poll_.start();
+}
+
+void ReportsView::cancelBuild()
+{
+    poll_.stop();
+    job_.reset();  // cancels and waits for the thread, at most one block of reading
+    progress_->hide();
+}
+
+void ReportsView::pollBuild()
+{
+    if (!job_)
+        return;
+    const auto& p = job_->progress;
+    if (!job_->done.load(std::memory_order_acquire)) {
+        const auto total = p.bytesTotal.load();
+        progress_->setValue(total ? static_cast<int>(p.bytesRead.load() * 1000 / total) : 0);
+        status_->setText(QStringLiteral("Reading events: %L1").arg(p.events.load()));
+        return;
+    }
+    poll_.stop();
+    job_->thread.join();
+    std::unique_ptr<Report> report = std::move(job_->result);
+    job_.reset();
+    progress_->hide();
+    if (report)
+        status_->setText(QStringLiteral("%L1 groups, %L2 events").arg(report->groupCount()).arg(report->eventCount()));
+    model_->setReport(std::move(report));
+    tableView_->clearSelection();
+    Q_EMIT reportShown();
+}
+
+void ReportsView::tableClicked()
+{
+    const auto selected = tableView_->selectionModel()->selectedRows();
+    if (selected.isEmpty())
+        return;
+    const int row = selected.first().row();
+    model_->toggle(row);
+    tableView_->selectRow(row);
+}
+
+bool ReportsView::exportTo(const QString& fileName) const
+{
+    QList<int> rows;
+    rows.reserve(model_->rowCount());
+    for (int r = 0; r < model_->rowCount(); ++r)
+        rows.push_back(r);
+    return writeExportFile(fileName, exportText(*model_, rows, exportSeparatorFor(fileName)));
+}
+
+void ReportsView::exportResults()
+{
+    const QString fileName = askExportFileName(this);
+    if (fileName.isEmpty())
+        return;
+    if (!exportTo(fileName))
+        warnExportFailed(this, fileName);
+}
+
+int ReportsView::printTo(QPagedPaintDevice& device) const
+{
+    std::array<int, 4> widths{};
+    for (int c = 0; c < 4; ++c)
+        widths[static_cast<std::size_t>(c)] = tableView_->isColumnHidden(c) ? 0 : tableView_->columnWidth(c);
+    return printReport(*model_, widths, device);
+}
+
+void ReportsView::printResults()
+{
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setDocName(QStringLiteral("Brantwell report"));
+    QPrintDialog dialog(&printer, this);
+    dialog.setObjectName(QStringLiteral("printDialog"));
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    printTo(printer);
+}
+
+} // namespace brantwell
