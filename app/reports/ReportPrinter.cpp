@@ -74,8 +74,9 @@ int printReport(const ReportModel& model, const std::array<int, 4>& columnWidths
                 const int side = metrics.height() * 8 / 10;
                 const QRect box(x[0] + pad, y + (rowHeight - side) / 2, side, side);
                 groupMark(mark == ReportModel::Mark::Minus).paint(&painter, box);
+                // The value may run across the empty cells of its row.
                 const int left = box.right() + pad;
-                const int right = x[1] - pad;
+                const int right = pageWidth - pad;
                 if (right > left)
                     painter.drawText(QRect(left, y, right - left, rowHeight), Qt::AlignVCenter | Qt::AlignLeft,
                                      metrics.elidedText(model.cellText(row, 0), Qt::ElideRight, right - left));

@@ -7,6 +7,7 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
+#include "GroupRowDelegate.h"
 #include "ReportPrinter.h"
 #include "common/HomeViewBar.h"
 #include "events/EventExport.h"
@@ -96,6 +97,7 @@ ReportsView::ReportsView(std::string dataDir, std::function<std::string()> dateF
     tableView_ = new QTableView(this);
     tableView_->setObjectName(QStringLiteral("tableView"));
     tableView_->setModel(model_);
+    tableView_->setItemDelegate(new GroupRowDelegate(model_, tableView_));
     tableView_->setSelectionBehavior(QAbstractItemView::SelectRows);
     tableView_->setSelectionMode(QAbstractItemView::SingleSelection);
     tableView_->setEditTriggers(QAbstractItemView::NoEditTriggers);
