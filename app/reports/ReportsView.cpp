@@ -18,8 +18,8 @@ namespace brantwell {
 namespace {
 
 constexpr int kColumnWidth = 120;
-// The report list is narrow next to the table; the by-message report gives
-// the message column what the three others leave.
+// The by-message report gives the message column what the three others
+// leave; never less than a column's usual width.
 constexpr int kMessageReportRest = 380;
 constexpr int kMinimumFirstColumn = 120;
 
@@ -140,6 +140,7 @@ ReportsView::ReportsView(std::string dataDir, std::function<std::string()> dateF
     connect(exportButton, &QPushButton::clicked, this, &ReportsView::exportResults);
     connect(printButton, &QPushButton::clicked, this, &ReportsView::printResults);
     connect(tableView_, &QTableView::clicked, this, &ReportsView::tableClicked);
+    tableView_->viewport()->installEventFilter(this);
 
     viewWillAppear();
 }
@@ -166,8 +167,22 @@ void ReportsView::viewWillAppear()
     reportFilter_->setCurrentIndex(0);
     model_->clear();
     status_->clear();
+    messageReport_ = false;
     for (int c = 0; c < 4; ++c)
         tableView_->setColumnHidden(c, true);
+}
+
+bool ReportsView::eventFilter(QObject* watched, QEvent* event)
+{
+    // The by-message report's first column follows the table's width.
+    if (watched == tableView_->viewport() && event->type() == QEvent::Resize && messageReport_)
+        fitMessageColumn();
+    return QWidget::eventFilter(watched, event);
+}
+
+void ReportsView::fitMessageColumn()
+{
+    tableView_->setColumnWidth(0, std::max(kMinimumFirstColumn, tableView_->viewport()->width() - kMessageReportRest));
 }
 
 void ReportsView::choiceMade()
@@ -189,8 +204,7 @@ void ReportsView::applyLayout(ReportKind kind)
         break;
     case ReportKind::ByMessage:
         tableView_->setColumnWidth(1, 140);
-        tableView_->setColumnWidth(
-            0, std::max(kMinimumFirstColumn, tableView_->viewport()->width() - kMessageReportRest));
+        fitMessageColumn();
         break;
     case ReportKind::ByDate:
         tableView_->setColumnWidth(0, 165);
@@ -203,6 +217,7 @@ void ReportsView::displayReport()
     cancelBuild();
     model_->clear();
     status_->clear();
+    messageReport_ = false;
     for (int c = 0; c < 4; ++c) {
         tableView_->setColumnHidden(c, false);
         tableView_->setColumnWidth(c, kColumnWidth);
@@ -212,6 +227,7 @@ void ReportsView::displayReport()
         return;  // no report chosen: the columns keep their titles, the table stays empty
     const auto kind = static_cast<ReportKind>(chosen);
     applyLayout(kind);
+    messageReport_ = kind == ReportKind::ByMessage;
 
     job_ = std::make_unique<Job>();
     Job* job = job_.get();

@@ -59,6 +59,7 @@ Q_SIGNALS:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     struct Job;
@@ -68,6 +69,7 @@ private:
     void cancelBuild();
     void pollBuild();
     void applyLayout(ReportKind kind);
+    void fitMessageColumn();
 
     std::string dataDir_;
     std::function<std::string()> dateFormat_;
@@ -80,6 +82,7 @@ private:
     QLabel* status_ = nullptr;
     QTimer poll_;
     std::unique_ptr<Job> job_;
+    bool messageReport_ = false;  // the by-message layout is shown
 };
 
 } // namespace brantwell

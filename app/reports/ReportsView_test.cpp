@@ -240,6 +240,10 @@ private Q_SLOTS:
         for (int c = 0; c < 4; ++c)
             sum += table->columnWidth(c);
         QCOMPARE(sum, table->viewport()->width());
+        // A wider window: the by-message report's first column follows.
+        view_->resize(1100, 500);
+        QTRY_COMPARE(table->columnWidth(0), first < 0 ? table->viewport()->width() - 380 : first);
+        QCOMPARE(table->columnWidth(1), second);
     }
 
     void aSourceReadsOnlyItsFile_data()
