@@ -282,10 +282,10 @@ private Q_SLOTS:
         QTest::addColumn<QString>("expected");
         QTest::newRow("csv") << "report.csv"
                              << "Host,Date,Priority,Message\nh1,,,\n,09:00:00,User.Notice,first\n"
-                                ",09:00:02,Kernel.Alert,third\nh2,,,\n";
+                                ",09:00:02,Kernel.Alert,\"third, with comma\"\nh2,,,\n";
         QTest::newRow("txt") << "report.txt"
                              << "Host\tDate\tPriority\tMessage\nh1\t\t\t\n\t09:00:00\tUser.Notice\tfirst\n"
-                                "\t09:00:02\tKernel.Alert\tthird\nh2\t\t\t\n";
+                                "\t09:00:02\tKernel.Alert\tthird, with comma\nh2\t\t\t\n";
     }
     void exportWritesGroupRowsAndOpenEventRows()
     {
@@ -293,7 +293,7 @@ private Q_SLOTS:
         QFETCH(QString, expected);
         dir_->write("2026-03-07.log", line(kT0, "User.Notice", "h1", "first")
                                           + line(kT0 + 1, "Mail.Error", "h2", "second")
-                                          + line(kT0 + 2, "Kernel.Alert", "h1", "third"));
+                                          + line(kT0 + 2, "Kernel.Alert", "h1", "third, with comma"));
         open();
         display(ReportKind::ByHost);
         clickRow(0);
