@@ -25,6 +25,10 @@ int reportError(const sdbus::Error& e)
         std::fprintf(stderr, "brantwellctl: the daemon rejected the command: %s\n", e.getMessage().c_str());
         return kRejected;
     }
+    if (name == bus::kMailNotSent) {
+        std::fprintf(stderr, "brantwellctl: the e-mail was not sent: %s\n", e.getMessage().c_str());
+        return kFailed;
+    }
     if (name == "org.freedesktop.DBus.Error.ServiceUnknown" || name == "org.freedesktop.DBus.Error.NameHasNoOwner") {
         std::fprintf(stderr, "brantwellctl: BrantwellSrv is not running on this bus\n");
         return kFailed;
@@ -63,12 +67,16 @@ std::string dataDirectory(const Options& options)
     return kDefaultDataDirectory;
 }
 
-int sendCommand(const nlohmann::json& command)
+int sendCommand(const nlohmann::json& command, std::chrono::microseconds timeout)
 {
     try {
         DaemonProxy daemon;
         std::string reply;
-        daemon.proxy->callMethod(bus::kSetCommand).onInterface(bus::kInterface).withArguments(command.dump()).storeResultsTo(reply);
+        daemon.proxy->callMethod(bus::kSetCommand)
+            .onInterface(bus::kInterface)
+            .withTimeout(timeout)
+            .withArguments(command.dump())
+            .storeResultsTo(reply);
         std::printf("%s\n", reply.c_str());
         // "Received" is the only answer that means the command was carried out.
         if (reply != bus::kReceived) {

@@ -2,6 +2,7 @@
 // function per subcommand (each in its own file).
 #pragma once
 
+#include <chrono>
 #include <map>
 #include <memory>
 #include <optional>
@@ -33,8 +34,9 @@ struct Options {
 int usage(const std::string& message);
 // Prints what a failed D-Bus call means for the user; returns the exit code.
 int reportError(const sdbus::Error& e);
-// Calls setCommand with the command dictionary and prints the reply.
-int sendCommand(const nlohmann::json& command);
+// Calls setCommand with the command dictionary and prints the reply. The
+// bus's usual 25 s unless `timeout` says longer.
+int sendCommand(const nlohmann::json& command, std::chrono::microseconds timeout = std::chrono::microseconds{0});
 
 // A connection to the (system) bus and a proxy of the daemon's object on it.
 struct DaemonProxy {

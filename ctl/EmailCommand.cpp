@@ -24,7 +24,10 @@ int email(const std::vector<std::string>& args)
         return usage("email needs at least one --to");
     if (!haveSubject || !haveBody)
         return usage("email needs --subject and --body");
-    return sendCommand({{"command", "email"}, {"Recipients", to}, {"Subject", subject}, {"Body", body}, {"Html", false}});
+    // Answered when the SMTP dialogue has ended; each server reply may take
+    // the configured minutes.
+    return sendCommand({{"command", "email"}, {"Recipients", to}, {"Subject", subject}, {"Body", body}, {"Html", false}},
+                       std::chrono::hours(1));
 }
 
 } // namespace brantwell::ctl

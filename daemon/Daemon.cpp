@@ -20,7 +20,7 @@ namespace brantwell {
 Daemon::Daemon(DaemonOptions options)
     : options_(std::move(options)), settings_(options_.dataDirectory), store_(options_.dataDirectory),
       channel_(CommandHandlers{[this](const nlohmann::json& c) { saveSettings(c); },
-                               [this](const nlohmann::json& c) { sendEmail(c); },
+                               [this](const nlohmann::json& c, CommandReply r) { sendEmail(c, std::move(r)); },
                                [this](const nlohmann::json& c) { updateEvents(c); },
                                [this] { return statistics(); },
                                [this] { return status(); }}),
@@ -110,11 +110,15 @@ void Daemon::saveSettings(const nlohmann::json& command)
         throw std::runtime_error("the settings apply until restart, but " + failure);
 }
 
-void Daemon::sendEmail(const nlohmann::json& command)
+void Daemon::sendEmail(const nlohmann::json& command, CommandReply reply)
 {
     // Queued on workers of its own, never behind action mails; returns
-    // before the SMTP dialogue starts.
-    actions_.sendEmail(command);
+    // before the SMTP dialogue starts, and `reply` answers the caller once
+    // it has ended.
+    actions_.sendEmail(command, [reply = std::move(reply)](const SmtpOutcome& outcome) {
+        reply(outcome.sent ? std::string()
+              : outcome.failure.empty() ? std::string("the message was not sent") : outcome.failure);
+    });
 }
 
 void Daemon::updateEvents(const nlohmann::json& command)

@@ -27,4 +27,8 @@ inline constexpr char kEventsDroppedSignal[] = "EventsDropped";
 // The answer of setCommand once a command has been carried out.
 inline constexpr char kReceived[] = "Received";
 
+// The error of an "email" command whose message the mail server did not
+// take; its text names the step that failed and the server's reply.
+inline constexpr char kMailNotSent[] = "com.Corvanta.BrantwellSrv.Error.MailNotSent";
+
 } // namespace brantwell::bus

@@ -148,30 +148,37 @@ bool isAuthorisedCaller(std::uint32_t uid, const std::vector<std::uint32_t>& gid
     return std::find(gids.begin(), gids.end(), static_cast<std::uint32_t>(brantwellGid)) != gids.end();
 }
 
-bool runCommandText(const std::string& text, const CommandHandlers& handlers)
+CommandRun runCommandText(const std::string& text, const CommandHandlers& handlers, CommandReply later)
 {
     const auto command = parseBoundedJson(text);
     if (!command.is_object())
-        return false;
+        return CommandRun::Rejected;
     const auto name = readString(command, "command");
     // Exact, case-sensitive names; anything else is answered and ignored.
-    if (name == "save" && handlers.save)
+    if (name == "save" && handlers.save) {
         handlers.save(command);
-    else if (name == "email" && handlers.email)
-        handlers.email(command);
-    else if (name == "update" && handlers.update)
+    } else if (name == "email" && handlers.email && later) {
+        handlers.email(command, std::move(later));
+        return CommandRun::Deferred;
+    } else if (name == "update" && handlers.update) {
         handlers.update(command);
-    return true;
+    }
+    return CommandRun::Done;
 }
 
 CommandChannel::CommandChannel(CommandHandlers handlers)
     : handlers_(std::move(handlers)), wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
 {
+    answers_->wakeFd = wakeFd_;
 }
 
 CommandChannel::~CommandChannel()
 {
     stop();
+    {
+        std::lock_guard lock(answers_->mutex);
+        answers_->wakeFd = -1;
+    }
     if (wakeFd_ >= 0)
         close(wakeFd_);
 }
@@ -240,6 +247,32 @@ void CommandChannel::announce(EventType type, std::span<const EventRecord> event
     }
     if (wakeBus)
         wake(wakeFd_);
+}
+
+void CommandChannel::sendAnswers(std::map<std::uint64_t, sdbus::MethodCall>& awaiting)
+{
+    std::vector<std::pair<std::uint64_t, std::string>> ready;
+    {
+        std::lock_guard lock(answers_->mutex);
+        ready.swap(answers_->ready);
+    }
+    for (const auto& [id, failure] : ready) {
+        const auto it = awaiting.find(id);
+        if (it == awaiting.end())
+            continue;  // asked on a bus connection that has gone since
+        try {
+            if (failure.empty()) {
+                auto reply = it->second.createReply();
+                reply << std::string(bus::kReceived);
+                reply.send();
+            } else {
+                it->second.createErrorReply(sdbus::Error(bus::kMailNotSent, failure)).send();
+            }
+        } catch (const sdbus::Error&) {
+            // The caller has gone; nobody is left to tell.
+        }
+        awaiting.erase(it);
+    }
 }
 
 std::size_t CommandChannel::takeQueued(std::vector<Pending>& out, bool sleepIfEmpty, bool takeRemoves,
@@ -486,6 +519,9 @@ private:
 void CommandChannel::serve(std::stop_token stop)
 {
     auto connection = sdbus::createSystemBusConnection(bus::kService);
+    // Calls whose answer a worker gives later, by number; touched only here.
+    std::map<std::uint64_t, sdbus::MethodCall> awaiting;
+    std::uint64_t lastCall = 0;
     auto object = sdbus::createObject(*connection, bus::kObjectPath);
     Subscribers subscribers(*this, *connection, *object);
     // A subscriber that leaves the bus is forgotten.
@@ -505,15 +541,29 @@ void CommandChannel::serve(std::stop_token stop)
             .send();
         return true;
     };
-    object->registerMethod(bus::kInterface, bus::kSetCommand, "s", "s", [this, &refuse](sdbus::MethodCall call) {
+    object->registerMethod(bus::kInterface, bus::kSetCommand, "s", "s", [this, &refuse, &awaiting, &lastCall](sdbus::MethodCall call) {
         if (refuse(call, "steer BrantwellSrv"))
             return;
         std::string text;
         call >> text;
+        const std::uint64_t id = ++lastCall;
+        const CommandReply later = [answers = answers_, id](const std::string& failure) {
+            std::lock_guard lock(answers->mutex);
+            if (answers->wakeFd < 0)
+                return;
+            answers->ready.emplace_back(id, failure);
+            wake(answers->wakeFd);
+        };
         try {
-            if (!runCommandText(text, handlers_)) {
+            switch (runCommandText(text, handlers_, later)) {
+            case CommandRun::Rejected:
                 call.createErrorReply(sdbus::Error(kInvalidArgs, "the command is not a JSON object nested at most 64 deep")).send();
                 return;
+            case CommandRun::Deferred:
+                awaiting.emplace(id, call);
+                return;
+            case CommandRun::Done:
+                break;
             }
         } catch (const std::exception& e) {
             // A command that could not be carried out is not "Received".
@@ -573,10 +623,12 @@ void CommandChannel::serve(std::stop_token stop)
     // longer grows with the rate.
     auto restUntil = Clock::time_point::min();
     while (!stop.stop_requested()) {
-        // Everything the bus has for us first, then the announcements.
+        // Everything the bus has for us first, then the answers the
+        // workers have ready, then the announcements.
         while (connection->processPendingRequest()) {
         }
         subscribers.settle();
+        sendAnswers(awaiting);
         bool lookSoon = false;
         if (Clock::now() >= restUntil) {
             bool sent = false;

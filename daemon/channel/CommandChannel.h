@@ -26,21 +26,30 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <nlohmann/json_fwd.hpp>
+#include <sdbus-c++/Message.h>
 
 #include "store/EventHooks.h"
 
 namespace brantwell {
 
-// Carries out the commands; each returns when its command is done.
+// Answers a command whose work ends after its handler has returned. Called
+// once, from any thread: an empty text answers "Received", any other text
+// is the failure the caller is told.
+using CommandReply = std::function<void(const std::string& failure)>;
+
+// Carries out the commands; save and update return when their command is
+// done. email starts the message and returns at once; `reply` hears how the
+// SMTP dialogue ended, so a slow server holds no other command up.
 struct CommandHandlers {
     std::function<void(const nlohmann::json&)> save;
-    std::function<void(const nlohmann::json&)> email;
+    std::function<void(const nlohmann::json&, CommandReply reply)> email;
     std::function<void(const nlohmann::json&)> update;
     std::function<std::map<std::string, std::uint64_t>()> statistics;
     // What the daemon is and where it keeps its files ("version",
@@ -52,10 +61,16 @@ struct CommandHandlers {
 // "brantwell" by its primary, effective or supplementary groups.
 bool isAuthorisedCaller(std::uint32_t uid, const std::vector<std::uint32_t>& gids, std::int64_t brantwellGid);
 
+enum class CommandRun {
+    Rejected,  // not a JSON object: nothing ran
+    Done,      // carried out (or ignored): answer "Received" now
+    Deferred,  // `later` answers it
+};
+
 // Runs one command text: a JSON object, dispatched on its "command".
-// Returns false (and runs nothing) when the text is not a JSON object or
-// is nested too deep to handle safely.
-bool runCommandText(const std::string& text, const CommandHandlers& handlers);
+// Rejected (and nothing runs) when the text is not a JSON object or is
+// nested too deep to handle safely.
+CommandRun runCommandText(const std::string& text, const CommandHandlers& handlers, CommandReply later);
 
 class CommandChannel final : public EventAnnouncer {
 public:
@@ -109,6 +124,8 @@ private:
     // Subscribers are gone (or the thread stops): empties the queue and
     // lets a waiting removal pass go on.
     void discardQueued();
+    // Sends the answers the workers have given to deferred calls.
+    void sendAnswers(std::map<std::uint64_t, sdbus::MethodCall>& awaiting);
 
     CommandHandlers handlers_;
     int wakeFd_ = -1;
@@ -130,6 +147,15 @@ private:
     std::atomic<std::uint64_t> eventSignals_{0};    // Brantwell messages sent
     std::atomic<std::uint64_t> droppedSignals_{0};  // EventsDropped messages sent
     std::atomic<bool> connected_{false};
+    // Answers of deferred commands, handed from the workers to the bus
+    // thread, which alone may touch the bus. Shared so that a late answer
+    // after the channel is gone finds something to drop itself into.
+    struct Answers {
+        std::mutex mutex;
+        std::vector<std::pair<std::uint64_t, std::string>> ready;  // call, failure
+        int wakeFd = -1;  // -1 once the channel is gone
+    };
+    std::shared_ptr<Answers> answers_ = std::make_shared<Answers>();
     std::jthread thread_;
 };
 

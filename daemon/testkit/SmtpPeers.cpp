@@ -21,7 +21,7 @@ warnings.simplefilter("ignore")
 logging.disable(logging.CRITICAL)
 from aiosmtpd.smtp import SMTP, AuthResult
 
-mode, certfile, keyfile, out, exclude = sys.argv[1:6]
+mode, certfile, keyfile, out, exclude, refuse = sys.argv[1:7]
 
 class Handler:
     async def handle_DATA(self, server, session, envelope):
@@ -40,6 +40,8 @@ class Handler:
         return "250 OK"
 
 def authenticator(server, session, envelope, mechanism, auth_data):
+    if refuse == "refuse":
+        return AuthResult(success=False, handled=False)
     return AuthResult(success=True, handled=False,
                       auth_data={"mechanism": mechanism, "login": auth_data.login.decode(),
                                  "password": auth_data.password.decode()})
@@ -96,7 +98,8 @@ TestCertificate::TestCertificate(const TempDir& dir)
         " -addext subjectAltName=DNS:localhost -keyout '" + keyFile + "' -out '" + certFile + "' 2>/dev/null");
 }
 
-AiosmtpdServer::AiosmtpdServer(const TempDir& dir, Mode mode, const TestCertificate* cert, const std::string& exclude)
+AiosmtpdServer::AiosmtpdServer(const TempDir& dir, Mode mode, const TestCertificate* cert, const std::string& exclude,
+                               bool refuseAuth)
     : out_(dir.file("received-" + std::to_string(++serverCount) + ".jsonl"))
 {
     const std::string script = dir.file("smtp_server.py");
@@ -114,7 +117,7 @@ AiosmtpdServer::AiosmtpdServer(const TempDir& dir, Mode mode, const TestCertific
         // The Debian package belongs to the system interpreter, not to
         // whichever python3 comes first on PATH.
         execl("/usr/bin/python3", "python3", script.c_str(), modeText, certFile.c_str(), keyFile.c_str(),
-              out_.c_str(), exclude.c_str(), static_cast<char*>(nullptr));
+              out_.c_str(), exclude.c_str(), refuseAuth ? "refuse" : "accept", static_cast<char*>(nullptr));
         _exit(127);
     }
     close(pipeFds[1]);
@@ -247,6 +250,7 @@ void ScriptedSmtpServer::serve()
         const int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0)
             continue;
+        ++connections_;
         const auto reply = [fd](const std::string& text) {
             const std::string out = text + "\r\n";
             (void)!send(fd, out.data(), out.size(), MSG_NOSIGNAL);

@@ -27,8 +27,10 @@ struct TestCertificate {
 class AiosmtpdServer {
 public:
     enum class Mode { Plain, StartTls, ImplicitTls };
-    // `exclude`: an AUTH mechanism the server does not offer ("" for none).
-    AiosmtpdServer(const TempDir& dir, Mode mode, const TestCertificate* cert, const std::string& exclude = "");
+    // `exclude`: an AUTH mechanism the server does not offer ("" for none);
+    // `refuseAuth`: every AUTH is answered "535 5.7.8".
+    AiosmtpdServer(const TempDir& dir, Mode mode, const TestCertificate* cert, const std::string& exclude = "",
+                   bool refuseAuth = false);
     ~AiosmtpdServer();
     unsigned port() const { return port_; }
     // The messages received so far: mail_from, rcpt_tos, data (the raw
@@ -70,6 +72,7 @@ public:
     ~ScriptedSmtpServer();
     void start();  // after the fields are set
     unsigned port() const { return port_; }
+    int connections() const { return connections_; }
     // Every line the client sent, CR LF removed; the message text as one
     // entry of its own, un-stuffed, without the final "." line.
     std::vector<std::string> lines() const;
@@ -83,6 +86,7 @@ private:
     int listenFd_ = -1;
     std::thread thread_;
     std::atomic<bool> stop_{false};
+    std::atomic<int> connections_{0};
     mutable std::mutex mutex_;
     std::vector<std::string> lines_;
     std::string data_;

@@ -1,4 +1,5 @@
-// Helpers shared by the daemon's tests: temporary directories and files.
+// Helpers shared by the daemon's tests: file modes and existence, beside
+// the temporary directories and files of TestPeers.h.
 #pragma once
 
 #include <sys/stat.h>
@@ -10,35 +11,9 @@
 #include <sstream>
 #include <string>
 
+#include "TestPeers.h"  // TempDir, readFile, writeFile
+
 namespace brantwell::test {
-
-class TempDir {
-public:
-    TempDir()
-    {
-        char pattern[] = "/tmp/brantwell-test-XXXXXX";
-        path_ = ::mkdtemp(pattern);
-    }
-    ~TempDir() { std::filesystem::remove_all(path_); }
-    const std::string& path() const { return path_; }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
-
-inline std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-inline void writeFile(const std::string& path, const std::string& contents)
-{
-    std::ofstream(path, std::ios::binary) << contents;
-}
 
 inline mode_t fileMode(const std::string& path)
 {

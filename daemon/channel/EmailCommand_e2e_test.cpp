@@ -1,0 +1,151 @@
+// The "email" command over a private bus with the real BrantwellSrv and
+// brantwellctl: answered once the SMTP dialogue has ended, with the failed
+// step when the server refused, and never in the way of other commands.
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <sys/wait.h>
+#include <thread>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <sdbus-c++/sdbus-c++.h>
+
+#include "BusNames.h"
+#include "testkit/DaemonProcess.h"
+#include "testkit/SmtpPeers.h"
+#include "testkit/TestBus.h"
+#include "testkit/TestSupport.h"
+#include "testkit/UdpTestClient.h"
+
+using namespace brantwell::test;
+using nlohmann::json;
+
+namespace {
+
+struct Outcome {
+    int exit = -1;
+    std::string output;  // standard output and error together
+};
+
+Outcome ctl(const std::string& args)
+{
+    Outcome r;
+    FILE* p = ::popen((BRANTWELLCTL_PATH " " + args + " 2>&1").c_str(), "r");
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0)
+        r.output.append(buffer, n);
+    const int status = ::pclose(p);
+    r.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+}
+
+// setCommand with a JSON text: the reply, or the error's name and text.
+std::string call(const json& command)
+{
+    auto connection = sdbus::createSystemBusConnection();
+    auto proxy = sdbus::createProxy(*connection, brantwell::bus::kService, brantwell::bus::kObjectPath);
+    try {
+        std::string reply;
+        proxy->callMethod(brantwell::bus::kSetCommand)
+            .onInterface(brantwell::bus::kInterface)
+            .withTimeout(std::chrono::seconds(60))
+            .withArguments(command.dump())
+            .storeResultsTo(reply);
+        return reply;
+    } catch (const sdbus::Error& e) {
+        return e.getName() + ": " + e.getMessage();
+    }
+}
+
+class EmailCommand : public ::testing::Test {
+protected:
+    TestBus bus;
+    TempDir dir;
+    std::uint16_t port = freeUdpPort();
+    DaemonProcess daemon{BRANTWELL_SRV_PATH, {"--data-dir", dir.path(), "--port", std::to_string(port)},
+                         dir.file("stderr.txt")};
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(bus.ready());
+        ASSERT_TRUE(daemon.start());
+        ASSERT_TRUE(daemon.waitForPort(port));
+        ASSERT_TRUE(waitFor([] { return ctl("stats").exit == 0; }));
+    }
+
+    void TearDown() override
+    {
+        if (HasFailure())
+            std::fprintf(stderr, "daemon's standard error:\n%s\n", readFile(dir.file("stderr.txt")).c_str());
+    }
+
+    void useServer(unsigned smtpPort)
+    {
+        const json settings = {{"actionsEmailServer", "127.0.0.1"},   {"actionsEmailPort", smtpPort},
+                               {"actionsEmailSender", "srv@example.com"}, {"actionsEmailUsername", "user"},
+                               {"actionsEmailPassword", "secret"},      {"actionsEmailTimeout", 1}};
+        ASSERT_EQ(call({{"command", "save"}, {"Settings", settings}}), "Received");
+    }
+};
+
+} // namespace
+
+TEST_F(EmailCommand, IsReceivedOnlyAfterTheServerAcceptedTheMessage)
+{
+    AiosmtpdServer smtpd(dir, AiosmtpdServer::Mode::Plain, nullptr);
+    ASSERT_NE(smtpd.port(), 0u);
+    useServer(smtpd.port());
+    const auto r = ctl("email --to ops@example.com --to b@example.com --subject 'Test 1' --body 'hello'");
+    EXPECT_EQ(r.exit, 0) << r.output;
+    EXPECT_EQ(r.output, "Received\n");
+    // Looked at once the reply is in: the message is already delivered.
+    const auto messages = smtpd.messages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0]["rcpt_tos"], json::array({"ops@example.com", "b@example.com"}));
+    EXPECT_NE(messages[0]["data"].get<std::string>().find("Subject: Test 1\r\n"), std::string::npos);
+    EXPECT_EQ(messages[0]["auth"]["login"], "user");
+
+    // Without recipients nothing can go out, and the caller hears why.
+    EXPECT_EQ(call({{"command", "email"}, {"Subject", "nobody"}}),
+              std::string(brantwell::bus::kMailNotSent) + ": no recipients");
+    EXPECT_EQ(smtpd.messages().size(), 1u);
+}
+
+TEST_F(EmailCommand, RefusalNamesTheStepAndTheServersReply)
+{
+    AiosmtpdServer refusing(dir, AiosmtpdServer::Mode::Plain, nullptr, "", /*refuseAuth=*/true);
+    ASSERT_NE(refusing.port(), 0u);
+    useServer(refusing.port());
+    const auto r = ctl("email --to ops@example.com --subject s --body b");
+    EXPECT_EQ(r.exit, 1);
+    EXPECT_NE(r.output.find("not sent: AUTH LOGIN password refused: 535 5.7.8"), std::string::npos) << r.output;
+    EXPECT_TRUE(refusing.messages().empty());
+
+    ASSERT_EQ(call({{"command", "save"}, {"Settings", {{"actionsEmailServer", ""}}}}), "Received");
+    EXPECT_EQ(call({{"command", "email"}, {"Recipients", {"a@example.com"}}}),
+              std::string(brantwell::bus::kMailNotSent) + ": no e-mail server is set");
+    EXPECT_TRUE(daemon.running());
+}
+
+TEST_F(EmailCommand, OtherCommandsAreAnsweredWhileAServerKeepsSilent)
+{
+    ScriptedSmtpServer silent;
+    silent.greeting.clear();  // the client gives up after its greeting wait
+    silent.start();
+    useServer(silent.port());
+    std::atomic<bool> answered{false};
+    std::string mailReply;
+    std::thread mail([&] {
+        mailReply = call({{"command", "email"}, {"Recipients", {"a@example.com"}}, {"Subject", "s"}});
+        answered = true;
+    });
+    // The dialogue has begun once the server holds the connection.
+    ASSERT_TRUE(waitFor([&] { return silent.connections() > 0; }));
+    EXPECT_EQ(ctl("stats").exit, 0);
+    EXPECT_EQ(call({{"command", "save"}, {"Settings", {{"actionsEmailPort", silent.port()}}}}), "Received");
+    EXPECT_FALSE(answered) << "a command waited for the mail: " << mailReply;
+    mail.join();
+    EXPECT_EQ(mailReply, std::string(brantwell::bus::kMailNotSent) + ": no greeting from the server");
+}
