@@ -126,6 +126,43 @@ void DaemonLink::send(const std::string& command, const std::shared_ptr<Group>& 
             });
 }
 
+void DaemonLink::request(const std::string& command, int timeoutMs, QObject* context,
+                         std::function<void(bool ok, const QString& text)> done)
+{
+    if (!connection_.isConnected()) {
+        QMetaObject::invokeMethod(
+            context, [done] { done(false, QStringLiteral("There is no system bus; the command was not sent.")); },
+            Qt::QueuedConnection);
+        return;
+    }
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QString::fromLatin1(kDaemonService), QString::fromLatin1(kDaemonPath),
+        QString::fromLatin1(kDaemonInterface), QString::fromLatin1(bus::kSetCommand));
+    call << QString::fromStdString(command);
+    call.setAutoStartService(false);
+    auto* watcher = new QDBusPendingCallWatcher(connection_.asyncCall(call, timeoutMs), context);
+    connect(watcher, &QDBusPendingCallWatcher::finished, context, [done](QDBusPendingCallWatcher* w) {
+        w->deleteLater();
+        const QDBusPendingReply<QString> reply = *w;
+        if (!reply.isError()) {
+            qCInfo(lcDaemonLink).noquote() << QStringLiteral("Received response: %1").arg(reply.value());
+            done(true, reply.value());
+            return;
+        }
+        const QDBusError error = reply.error();
+        QString text;
+        if (error.name() == QLatin1String(bus::kMailNotSent))
+            text = error.message();
+        else if (error.type() == QDBusError::NoReply || error.type() == QDBusError::Timeout)
+            // The daemon may be alive and still talking to a slow server.
+            text = QStringLiteral("BrantwellSrv gave no answer in time; the outcome is unknown.");
+        else
+            text = failureReason(error);
+        qCWarning(lcDaemonLink).noquote() << text;
+        done(false, text);
+    });
+}
+
 bool DaemonLink::subscribe()
 {
     const QString service = QString::fromLatin1(kDaemonService);

@@ -47,6 +47,13 @@ public:
     // commands as the size limit of a message needs.
     void updateEvents(const DeletionCounts& counts);
 
+    // Sends one command and tells `done`, on `context`'s thread, how it
+    // ended: the daemon's reply, or why it failed (for a mail the daemon
+    // did not get out, the step that failed and the server's reply). The
+    // caller waits up to `timeoutMs` for the answer.
+    void request(const std::string& command, int timeoutMs, QObject* context,
+                 std::function<void(bool ok, const QString& text)> done);
+
     // Listens to the daemon's announcements and subscribes to them, now and
     // again whenever the daemon's name gets a new owner (a restarted
     // daemon); false when the bus refused the listening.
