@@ -13,10 +13,10 @@
 #include "editors/AboutView.h"
 #include "editors/EditorPage.h"
 #include "editors/ToolsView.h"
+#include "editors/ToolsViewActions.h"
 #include "editors/ToolsViewExport.h"
 #include "editors/ToolsViewOptions.h"
 #include "home/HomeView.h"
-#include "PlaceholderPage.h"
 #include "events/ScanView.h"
 #include "popups/PopupThread.h"
 #include "reports/ReportsView.h"
@@ -114,9 +114,8 @@ void WindowController::buildPages()
     const EditorContext context{options_.dataDir, link_};
     auto* options = new ToolsViewOptions(context, pages_);
     connect(options, &ToolsViewOptions::settingsSaved, this, &WindowController::applySettings);
-    // The actions editor keeps its place until it is built.
-    auto* actions = new PlaceholderPage(QStringLiteral("toolsViewActions"), QStringLiteral("Actions"), true, pages_);
-    connect(actions, &PlaceholderPage::closeRequested, this, &WindowController::showPage);
+    // A test e-mail fills "$date" in the display's format of that moment.
+    auto* actions = new ToolsViewActions(context, [this] { return settings_.newDateFormat; }, pages_);
     auto* exportPage = new ToolsViewExport(context, pages_);
     for (QWidget* page : {static_cast<QWidget*>(options), static_cast<QWidget*>(actions),
                           static_cast<QWidget*>(exportPage)}) {
@@ -186,8 +185,6 @@ void WindowController::openEditor(int page, int parentTab)
         return;
     if (auto* editor = qobject_cast<EditorPage*>(editors_[i]))
         editor->parentTab = parentTab;
-    else if (auto* placeholder = qobject_cast<PlaceholderPage*>(editors_[i]))
-        placeholder->parentTab = parentTab;
     showPage(page);
 }
 

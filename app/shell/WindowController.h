@@ -20,7 +20,6 @@ namespace brantwell {
 class HomeView;
 class PopupThread;
 class ScanView;
-class PlaceholderPage;
 
 struct StartOptions {
     std::string dataDir{kDefaultDataDirectory};

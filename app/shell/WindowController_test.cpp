@@ -14,7 +14,6 @@
 #include <QToolButton>
 
 #include "home/HomeView.h"
-#include "PlaceholderPage.h"
 #include "editors/ToolsView.h"
 #include "testkit/PrivateBus.h"
 #include "events/ScanView.h"
@@ -63,10 +62,6 @@ private Q_SLOTS:
         for (int i = 0; i < 7; ++i)
             QCOMPARE(pages->widget(i)->objectName(), QString::fromLatin1(names[i]));
         QCOMPARE(window.currentPage(), 0);
-        const char* placeholders[] = {"toolsViewActions"};
-        for (const char* name : placeholders)
-            QVERIFY(pages->findChild<QWidget*>(QString::fromLatin1(name))
-                        ->findChild<QLabel*>(QStringLiteral("placeholderNote"))->text().contains(QLatin1String("later version")));
     }
 
     void switchesPagesFromTheMenuAndShowsAHiddenWindow()
@@ -98,8 +93,14 @@ private Q_SLOTS:
         window.scanView()->syslogActions();
         QCOMPARE(window.currentPage(), 5);
         window.findChild<QWidget*>(QStringLiteral("toolsViewActions"))
-            ->findChild<QPushButton*>(QStringLiteral("backButton"))->click();
+            ->findChild<QPushButton*>(QStringLiteral("cancelButton"))->click();
         QCOMPARE(window.currentPage(), 1);
+        window.Tools();
+        window.findChild<ToolsViewLink*>(QStringLiteral("toolsActions"))->click();
+        QCOMPARE(window.currentPage(), 5);
+        window.findChild<QWidget*>(QStringLiteral("toolsViewActions"))
+            ->findChild<QPushButton*>(QStringLiteral("cancelButton"))->click();
+        QCOMPARE(window.currentPage(), 3);
         window.Tools();
         window.findChild<ToolsViewLink*>(QStringLiteral("toolsExport"))->click();
         QCOMPARE(window.currentPage(), 6);
