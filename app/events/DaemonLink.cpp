@@ -58,6 +58,18 @@ void DaemonLink::updateEvents(const DeletionCounts& counts)
 
 namespace {
 
+// One "setCommand" call. The daemon must not start itself for a command
+// it would not take.
+QDBusMessage setCommandCall(const std::string& command)
+{
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QString::fromLatin1(kDaemonService), QString::fromLatin1(kDaemonPath),
+        QString::fromLatin1(kDaemonInterface), QString::fromLatin1(bus::kSetCommand));
+    call << QString::fromStdString(command);
+    call.setAutoStartService(false);
+    return call;
+}
+
 QString failureReason(const QDBusError& error)
 {
     if (error.name() == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner"))
@@ -103,12 +115,7 @@ void DaemonLink::send(const std::string& command, const std::shared_ptr<Group>& 
             Qt::QueuedConnection);
         return;
     }
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QString::fromLatin1(kDaemonService), QString::fromLatin1(kDaemonPath),
-        QString::fromLatin1(kDaemonInterface), QString::fromLatin1(bus::kSetCommand));
-    call << QString::fromStdString(command);
-    // The daemon must not start itself for a command it would not take.
-    call.setAutoStartService(false);
+    const QDBusMessage call = setCommandCall(command);
     auto* watcher = new QDBusPendingCallWatcher(connection_.asyncCall(call), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
             [this, tellOnce, group](QDBusPendingCallWatcher* w) {
@@ -135,11 +142,7 @@ void DaemonLink::request(const std::string& command, int timeoutMs, QObject* con
             Qt::QueuedConnection);
         return;
     }
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QString::fromLatin1(kDaemonService), QString::fromLatin1(kDaemonPath),
-        QString::fromLatin1(kDaemonInterface), QString::fromLatin1(bus::kSetCommand));
-    call << QString::fromStdString(command);
-    call.setAutoStartService(false);
+    const QDBusMessage call = setCommandCall(command);
     auto* watcher = new QDBusPendingCallWatcher(connection_.asyncCall(call, timeoutMs), context);
     connect(watcher, &QDBusPendingCallWatcher::finished, context, [done](QDBusPendingCallWatcher* w) {
         w->deleteLater();

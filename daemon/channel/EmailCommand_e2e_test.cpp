@@ -4,7 +4,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <sys/wait.h>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -12,6 +11,7 @@
 #include <sdbus-c++/sdbus-c++.h>
 
 #include "BusNames.h"
+#include "testkit/CtlProcess.h"
 #include "testkit/DaemonProcess.h"
 #include "testkit/SmtpPeers.h"
 #include "testkit/TestBus.h"
@@ -23,22 +23,10 @@ using nlohmann::json;
 
 namespace {
 
-struct Outcome {
-    int exit = -1;
-    std::string output;  // standard output and error together
-};
-
-Outcome ctl(const std::string& args)
+// brantwellctl's exit status, its standard output and error together.
+brantwell::test::CtlResult ctl(const std::string& args)
 {
-    Outcome r;
-    FILE* p = ::popen((BRANTWELLCTL_PATH " " + args + " 2>&1").c_str(), "r");
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0)
-        r.output.append(buffer, n);
-    const int status = ::pclose(p);
-    r.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
+    return brantwell::test::runCtl(BRANTWELLCTL_PATH, args, "", /*withStderr=*/true);
 }
 
 // setCommand with a JSON text: the reply, or the error's name and text.
@@ -98,8 +86,8 @@ TEST_F(EmailCommand, IsReceivedOnlyAfterTheServerAcceptedTheMessage)
     ASSERT_NE(smtpd.port(), 0u);
     useServer(smtpd.port());
     const auto r = ctl("email --to ops@example.com --to b@example.com --subject 'Test 1' --body 'hello'");
-    EXPECT_EQ(r.exit, 0) << r.output;
-    EXPECT_EQ(r.output, "Received\n");
+    EXPECT_EQ(r.exit, 0) << r.out;
+    EXPECT_EQ(r.out, "Received\n");
     // Looked at once the reply is in: the message is already delivered.
     const auto messages = smtpd.messages();
     ASSERT_EQ(messages.size(), 1u);
@@ -120,7 +108,7 @@ TEST_F(EmailCommand, RefusalNamesTheStepAndTheServersReply)
     useServer(refusing.port());
     const auto r = ctl("email --to ops@example.com --subject s --body b");
     EXPECT_EQ(r.exit, 1);
-    EXPECT_NE(r.output.find("not sent: AUTH LOGIN password refused: 535 5.7.8"), std::string::npos) << r.output;
+    EXPECT_NE(r.out.find("not sent: AUTH LOGIN password refused: 535 5.7.8"), std::string::npos) << r.out;
     EXPECT_TRUE(refusing.messages().empty());
 
     ASSERT_EQ(call({{"command", "save"}, {"Settings", {{"actionsEmailServer", ""}}}}), "Received");
