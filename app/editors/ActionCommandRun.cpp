@@ -24,7 +24,7 @@ ActionCommandRun::ActionCommandRun(nlohmann::json& runCommand, QAbstractButton* 
     commandRow->setSpacing(form::kRowSpacing);
     commandRow->addWidget(command_, 1);
     commandRow->addWidget(browse);
-    rows->addRow(QStringLiteral("&Program:"), commandRow);
+    rows->addRow(form::rowLabel(QStringLiteral("&Program:"), command_, this), commandRow);
 
     arguments_ = new QLineEdit(this);
     arguments_->setObjectName(QStringLiteral("argumentsField"));

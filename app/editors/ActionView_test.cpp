@@ -15,6 +15,7 @@
 #include <nlohmann/json.hpp>
 
 #include "ActionView.h"
+#include "ActionsEmailServer.h"
 #include "testkit/Dialogs.h"
 
 using namespace brantwell;
@@ -272,6 +273,35 @@ private Q_SLOTS:
         QCOMPARE(child<QComboBox>(sheet, "typeList")->currentText(), QStringLiteral("Fault"));
         QVERIFY(child<QLabel>(sheet, "placeholderNote")->text().contains(QStringLiteral("$priority")));
         click(sheet, "cancelButton");
+    }
+
+    // A label whose text has a mnemonic must lead to its field; a row of
+    // several widgets has no buddy of its own and showed a literal "&".
+    void everyMnemonicLabelLeadsToAField()
+    {
+        ActionView editor(nullptr, nullptr);
+        editor.show();
+        QList<QWidget*> windows{&editor};
+        for (const char* link : {"actionRunText", "actionEmailText", "actionEventText"}) {
+            click(&editor, link);
+            QDialog* sheet = nullptr;
+            QVERIFY(QTest::qWaitFor([&] {
+                for (auto* d : editor.findChildren<QDialog*>())
+                    if (d->isVisible() && !windows.contains(d))
+                        sheet = d;
+                return sheet != nullptr;
+            }));
+            windows << sheet;
+            sheet->hide();
+        }
+        ActionsEmailServer server({}, nullptr);
+        windows << &server;
+        for (QWidget* window : windows)
+            for (auto* label : window->findChildren<QLabel*>()) {
+                const QString text = QString(label->text()).remove(QStringLiteral("&&"));
+                if (text.contains(QLatin1Char('&')))
+                    QVERIFY2(label->buddy(), qPrintable(window->objectName() + QStringLiteral(": ") + label->text()));
+            }
     }
 
     void commandsThatAreNoDictionariesReadAsOff()

@@ -43,7 +43,7 @@ ActionsEmailServer::ActionsEmailServer(EditorContext context, QWidget* parent)
     portLabel->setBuddy(portField);
     serverRow->addWidget(portLabel);
     serverRow->addWidget(portField);
-    rows->addRow(QStringLiteral("&Server:"), serverRow);
+    rows->addRow(form::rowLabel(QStringLiteral("&Server:"), emailServer, this), serverRow);
     emailSender = line("emailSender", QStringLiteral("brantwell@example.com"));
     rows->addRow(QStringLiteral("Se&nder:"), emailSender);
     emailUsername = line("emailUsername", QString());
@@ -70,7 +70,7 @@ ActionsEmailServer::ActionsEmailServer(EditorContext context, QWidget* parent)
     timeoutRow->setSpacing(form::kRowSpacing);
     timeoutRow->addWidget(timeoutField);
     timeoutRow->addWidget(timeoutSlider, 1);
-    rows->addRow(QStringLiteral("&Time-out:"), timeoutRow);
+    rows->addRow(form::rowLabel(QStringLiteral("&Time-out:"), timeoutField, this), timeoutRow);
     body()->addLayout(rows);
     auto* note = new QLabel(QStringLiteral("The time-out is how long the server may take for each reply."), this);
     note->setWordWrap(true);

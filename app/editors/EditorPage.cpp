@@ -1,5 +1,6 @@
 #include "EditorPage.h"
 
+
 #include <algorithm>
 
 #include <QFileDialog>
@@ -30,6 +31,13 @@ QGroupBox* section(const QString& title, QWidget* parent)
 {
     auto* box = new QGroupBox(title, parent);
     return box;
+}
+
+QLabel* rowLabel(const QString& text, QWidget* buddy, QWidget* parent)
+{
+    auto* label = new QLabel(text, parent);
+    label->setBuddy(buddy);
+    return label;
 }
 
 QSpinBox* countField(const QString& objectName, int maximum, const QString& suffix, QWidget* parent)

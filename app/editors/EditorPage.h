@@ -43,6 +43,10 @@ inline constexpr int kRowSpacing = 6;  // between rows of a section
 void whiteBackground(QWidget* widget);
 // A titled section of a page, with the form's spacing.
 QGroupBox* section(const QString& title, QWidget* parent);
+// The label of a form row whose field sits in a layout with other
+// widgets: such a row has no buddy of its own, so its mnemonic would show
+// as a literal "&" and lead nowhere.
+QLabel* rowLabel(const QString& text, QWidget* buddy, QWidget* parent);
 
 // A field with its stepper for a count that 0 switches off: while `on`
 // it holds 1 to `maximum`; off, it holds 0 and shows nothing.

@@ -67,8 +67,9 @@ ToolsViewActions::ToolsViewActions(EditorContext context, std::function<std::str
     table_->setSelectionMode(QAbstractItemView::SingleSelection);
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table_->verticalHeader()->hide();
-    table_->horizontalHeader()->setStretchLastSection(true);
+    // The message pattern takes the room the other columns leave.
     table_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    table_->horizontalHeader()->setSectionResizeMode(4, QHeaderView::Stretch);
     table_->setMinimumHeight(160);
     listLayout->addWidget(table_, 1);
 
@@ -145,7 +146,10 @@ void ToolsViewActions::fillTable()
             table_->setItem(row, column, new QTableWidgetItem(cells[column]));
         ++row;
     }
-    table_->resizeColumnsToContents();
+    // Not the message column: fitted to its contents it would stop
+    // stretching until the next resize.
+    for (int column : {0, 1, 2, 3, 5})
+        table_->resizeColumnToContents(column);
     table_->setCurrentCell(-1, -1);
     automaticActionsTable();
 }

@@ -46,6 +46,9 @@ WindowController::WindowController(StartOptions options, QDBusConnection bus, QW
     buildPages();
     buildMenus();
 
+    // The widest form (the options page) fits without scrolling sideways;
+    // the longer ones scroll down.
+    setMinimumSize(820, 540);
     resize(980, 640);
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());

@@ -20,6 +20,8 @@ public:
     PrivateBus& operator=(const PrivateBus&) = delete;
 
     const QString& address() const { return address_; }
+    // The bus daemon's process, for a test that pauses the bus.
+    qint64 processId() const { return process_.processId(); }
     // A new connection of its own to this bus.
     QDBusConnection connect(const QString& name) const;
 
