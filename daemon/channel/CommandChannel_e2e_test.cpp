@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <ctime>
 #include <cstdlib>
+#include <filesystem>
 #include <mutex>
 #include <set>
 #include <sstream>
@@ -342,10 +343,17 @@ TEST_F(ChannelTest, OnlySubscribersGetEventsAndOneThatLeftIsForgotten)
     ASSERT_TRUE(waitUntil([&] { return counters()["subscribers"] == 3; }));
 
     UdpSender sender;
-    sender.send(port, "<14>first");
+    sender.send(port, "<14>first, with a comma and \xc3\xbcn\xc3\xaf" "code");
     ASSERT_EQ(subscriber.waitFor(1).size(), 1u);
     ASSERT_EQ(leaving.waitFor(1).size(), 1u);
-    EXPECT_TRUE(waitUntil([&] { return readFile(dir.file("watch.txt")).find(",first\n") != std::string::npos; }));
+    // watch prints the event as the store holds it, after its type.
+    std::string stored;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        if (entry.path().extension() == ".log")
+            stored = readFile(entry.path().string());
+    ASSERT_NE(stored, "");
+    EXPECT_TRUE(waitUntil([&] { return readFile(dir.file("watch.txt")).find("\nSet " + stored) != std::string::npos; }))
+        << readFile(dir.file("watch.txt")) << "\nstored: " << stored;
 
     EXPECT_EQ(leaving.call(brantwell::bus::kUnsubscribe), "");
     watcher->stop();  // leaves the bus without a word
