@@ -25,6 +25,8 @@ Daemon::Daemon(DaemonOptions options)
                                [this] { return statistics(); },
                                [this] { return status(); }}),
       actions_(settings_, {options_.journalSocket}), receiver_(settings_, store_, &channel_, &actions_.dispatcher()),
+      tcpReceiver_(TcpReceiver::Transport::Tcp, settings_, store_, &channel_, &actions_.dispatcher()),
+      tlsReceiver_(TcpReceiver::Transport::Tls, settings_, store_, &channel_, &actions_.dispatcher()),
       removal_(settings_, store_, &channel_), export_(settings_, store_),
       dropReporter_([this] { return statistics(); })
 {
@@ -32,9 +34,11 @@ Daemon::Daemon(DaemonOptions options)
 
 Daemon::~Daemon()
 {
-    receiverThread_.request_stop();
-    if (receiverThread_.joinable())
-        receiverThread_.join();
+    for (std::jthread* t : {&receiverThread_, &tcpThread_, &tlsThread_}) {
+        t->request_stop();
+        if (t->joinable())
+            t->join();
+    }
     channel_.stop();
     if (lockFd_ >= 0)
         close(lockFd_);
@@ -66,6 +70,8 @@ bool Daemon::start()
     exportThread_ = std::jthread([this](std::stop_token stop) { export_.run(stop); });
     removalThread_ = std::jthread([this](std::stop_token stop) { removal_.run(stop); });
     receiverThread_ = std::jthread([this](std::stop_token stop) { receiveLoop(stop); });
+    tcpThread_ = std::jthread([this](std::stop_token stop) { tcpReceiver_.run(stop); });
+    tlsThread_ = std::jthread([this](std::stop_token stop) { tlsReceiver_.run(stop); });
     dropReporter_.start();
     return true;
 }
@@ -145,20 +151,38 @@ std::map<std::string, std::string> Daemon::status() const
 std::map<std::string, std::uint64_t> Daemon::statistics() const
 {
     const auto& s = receiver_.statistics();
-    const std::uint64_t unstored = s.unstored.load(), signalDropped = channel_.droppedEvents(),
-                        actionsDropped = actions_.statistics().dropped;
-    return {{"datagramsReceived", s.received.load()},
-            {"datagramsEmpty", s.empty.load()},
-            {"datagramsFiltered", s.filtered.load()},
-            {"eventsStored", s.stored.load()},
-            {"eventsUnstored", unstored},
-            {"kernelDropped", s.kernelDropped.load()},
-            {"signalledEvents", channel_.signalledEvents()},
-            {"signalDroppedEvents", signalDropped},
-            {"actionsDropped", actionsDropped},
-            // Received but not carried through everywhere: not stored, not
-            // announced, or an action of it not started.
-            {"eventsDropped", unstored + signalDropped + actionsDropped}};
+    const auto& tcp = tcpReceiver_.statistics();
+    const auto& tls = tlsReceiver_.statistics();
+    const std::uint64_t unstored = s.unstored.load() + tcp.unstored.load() + tls.unstored.load(),
+                        signalDropped = channel_.droppedEvents(), actionsDropped = actions_.statistics().dropped;
+    std::map<std::string, std::uint64_t> counters{
+        {"datagramsReceived", s.received.load()},
+        {"datagramsEmpty", s.empty.load()},
+        {"datagramsFiltered", s.filtered.load()},
+        {"eventsStored", s.stored.load() + tcp.stored.load() + tls.stored.load()},
+        {"eventsUnstored", unstored},
+        {"kernelDropped", s.kernelDropped.load()},
+        {"signalledEvents", channel_.signalledEvents()},
+        {"signalDroppedEvents", signalDropped},
+        {"actionsDropped", actionsDropped},
+        // Received but not carried through everywhere: not stored, not
+        // announced, or an action of it not started.
+        {"eventsDropped", unstored + signalDropped + actionsDropped}};
+    for (const auto& [prefix, receiver] : {std::pair<const char*, const TcpReceiver*>{"tcp", &tcpReceiver_},
+                                           std::pair<const char*, const TcpReceiver*>{"tls", &tlsReceiver_}}) {
+        const auto& t = receiver->transport();
+        const auto& r = receiver->statistics();
+        const std::string p = prefix;
+        counters[p + "ConnectionsOpen"] = t.connectionsOpen.load();
+        counters[p + "ConnectionsAccepted"] = t.connectionsAccepted.load();
+        counters[p + "ConnectionsRefused"] = t.connectionsRefused.load();
+        counters[p + "FramesReceived"] = t.framesReceived.load();
+        counters[p + "FramesCut"] = t.framesCut.load();
+        counters[p + "FramingErrors"] = t.framingErrors.load();
+        counters[p + "FramesEmpty"] = r.empty.load();
+        counters[p + "FramesFiltered"] = r.filtered.load();
+    }
+    return counters;
 }
 
 } // namespace brantwell

@@ -17,6 +17,7 @@
 #include "store/RemovalThread.h"
 #include "settings/SettingsPipe.h"
 #include "receive/SyslogThread.h"
+#include "receive/TcpReceiver.h"
 
 namespace brantwell {
 
@@ -43,6 +44,8 @@ public:
     SettingsPipe& settings() { return settings_; }
     EventStore& store() { return store_; }
     SyslogThread& receiver() { return receiver_; }
+    TcpReceiver& tcpReceiver() { return tcpReceiver_; }
+    TcpReceiver& tlsReceiver() { return tlsReceiver_; }
     ActionRunner& actions() { return actions_; }
     CommandChannel& commandChannel() { return channel_; }
     RemovalThread& removal() { return removal_; }
@@ -63,9 +66,13 @@ private:
     CommandChannel channel_;
     ActionRunner actions_;  // before the receiver, which dispatches to it
     SyslogThread receiver_;
+    TcpReceiver tcpReceiver_;  // idle until the settings name a port
+    TcpReceiver tlsReceiver_;
     RemovalThread removal_;
     ExportThread export_;
     std::jthread receiverThread_;
+    std::jthread tcpThread_;
+    std::jthread tlsThread_;
     std::jthread removalThread_;  // declared after what they use: stopped first
     std::jthread exportThread_;
     int lockFd_ = -1;  // held while the daemon runs

@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <ctime>
 #include <thread>
 
@@ -9,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "testkit/DaemonProcess.h"
+#include "testkit/TcpTestClient.h"
 #include "EventRecord.h"
 #include "SettingsKeys.h"
 #include "testkit/TestSupport.h"
@@ -301,4 +303,26 @@ TEST(DaemonHardening, PortHeldByAnotherSocketIsSaidAndWaitedFor)
     UdpSender("127.0.0.1").send(port, "<14>for the daemon now");
     EXPECT_NE(waitForLines(todaysFile(dir), 1).find(",for the daemon now\n"), std::string::npos);
     EXPECT_EQ(readFile(todaysFile(dir)).find("for the holder"), std::string::npos);
+}
+
+TEST(DaemonEndToEnd, ReceivesOverTcpOnceTheSettingsNameAPortAndOverUdpFromIpv6)
+{
+    TempDir dir;
+    const std::uint16_t tcpPort = freeTcpPort();
+    json settings = brantwell::defaultSettingsDictionary();
+    settings["receptionTcpPort"] = tcpPort;
+    writeFile(dir.file("Brantwell.ini"), settings.dump());
+    RunningDaemon daemon(dir.path());
+    ASSERT_TRUE(waitUntil([&] { return TcpClient(tcpPort).connected(); }));
+    const std::string port = std::to_string(daemon.port);
+    ASSERT_EQ(std::system(("logger --rfc3164 -T -n 127.0.0.1 -P " + std::to_string(tcpPort)
+                           + " -t probe 'over TCP, framed by LF'").c_str()),
+              0);
+    ASSERT_EQ(std::system(("logger --rfc3164 -d -n ::1 -P " + port + " -t probe 'over UDP from ::1'").c_str()), 0);
+    const std::string lines = waitForLines(todaysFile(dir), 2);
+    EXPECT_NE(lines.find(",User.Notice,127.0.0.1,"), std::string::npos) << lines;
+    EXPECT_NE(lines.find(" probe: over TCP, framed by LF\n"), std::string::npos) << lines;
+    EXPECT_NE(lines.find(",User.Notice,::1,"), std::string::npos) << lines;
+    EXPECT_NE(lines.find(" probe: over UDP from ::1\n"), std::string::npos) << lines;
+    EXPECT_EQ(daemon.process.stop(), 0);
 }

@@ -73,8 +73,17 @@ SenderRange SenderRange::fromRangeText(std::string_view range)
 
 bool isHostInclude(std::string_view sender, std::string_view range)
 {
+    if (sender.find(':') != std::string_view::npos)
+        return SenderRange::fromRangeText(range).holdsEverySender();
     const auto address = parseDottedQuad(sender);
     return address && SenderRange::fromRangeText(range).contains(*address);
+}
+
+EventCriteria criteriaOf(std::string_view sender, std::string_view priority, std::string_view message)
+{
+    if (sender.find(':') != std::string_view::npos)
+        return {0, priority, message, true};
+    return {netAddr(sender), priority, message, false};
 }
 
 namespace {
@@ -101,7 +110,7 @@ CompiledRecord::CompiledRecord(const nlohmann::json& record)
 
 bool CompiledRecord::matches(const EventCriteria& event) const
 {
-    if (!range_.contains(event.sender))
+    if (event.ipv6 ? !range_.holdsEverySender() : !range_.contains(event.sender))
         return false;
     const PriorityParts parts = splitPriority(event.priority);
     return facility_.matches(parts.facility) && severity_.matches(parts.severity)

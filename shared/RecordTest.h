@@ -40,18 +40,27 @@ struct SenderRange {
     // so an "IP" of "127.0.0.0/8" gives the same range wherever it is used.
     static SenderRange fromRangeText(std::string_view range);
     bool contains(std::uint32_t sender) const { return valid && first <= sender && sender <= last; }
+    // "0.0.0.0"/0: the range that holds every sender, IPv6 ones as well.
+    // Any narrower range is an IPv4 range and holds no IPv6 sender.
+    bool holdsEverySender() const { return valid && first == 0 && last == 0xFFFFFFFFu; }
 };
 
-// `range` is "IP/Mask" text as the record builds it.
+// `range` is "IP/Mask" text as the record builds it; `sender` is dotted
+// decimal or IPv6 text.
 bool isHostInclude(std::string_view sender, std::string_view range);
 
 // An event as the record test sees it: always the sender's address, never
 // a resolved name.
 struct EventCriteria {
-    std::uint32_t sender = 0;
+    std::uint32_t sender = 0;  // IPv4 address; unused for an IPv6 sender
     std::string_view priority;
     std::string_view message;
+    bool ipv6 = false;  // the sender has an IPv6 address
 };
+
+// The criteria of an event whose sender is written as `sender`: dotted
+// decimal, or IPv6 text (which holds a ':').
+EventCriteria criteriaOf(std::string_view sender, std::string_view priority, std::string_view message);
 
 // A filter or action record compiled once, when the settings are saved, so
 // that the receiver never parses a pattern or an address per datagram.

@@ -56,7 +56,15 @@ INSTANTIATE_TEST_SUITE_P(
                       RangeCase{"127.0.0.0/8", "0", "128.0.0.1", false},
                       RangeCase{"127.0.0.0/8", "24", "127.9.9.9", true},
                       RangeCase{"1.2.3.4x", "32", "1.2.3.4", true},
-                      RangeCase{"1.2.3.-4", "32", "1.2.3.4", false}));
+                      RangeCase{"1.2.3.-4", "32", "1.2.3.4", false},
+                      // An IPv6 sender is only in the range of every sender.
+                      RangeCase{"0.0.0.0", "0", "::1", true},
+                      RangeCase{"0.0.0.0", "0", "2001:db8::7", true},
+                      RangeCase{"0.0.0.0", "1", "2001:db8::7", false},
+                      RangeCase{"0.0.0.1", "0", "2001:db8::7", false},
+                      RangeCase{"127.0.0.0", "8", "::1", false},
+                      RangeCase{"0.0.0.0", "32", "::", false},
+                      RangeCase{"localhost", "0", "::1", false}));
 
 TEST(DottedQuad, ParsesOnlyFourParts)
 {
@@ -81,7 +89,7 @@ json filter(const char* ip, const char* mask, const char* facility, const char* 
 bool test(const json& record, const char* sender, const char* priority, const char* message)
 {
     const brantwell::CompiledRecord compiled(record);
-    return compiled.matches({brantwell::netAddr(sender), priority, message});
+    return compiled.matches(brantwell::criteriaOf(sender, priority, message));
 }
 
 } // namespace
@@ -141,6 +149,18 @@ TEST(RecordTest, AnAddressWithBlanksOrAPrefixTypedInStillSelectsItsSenders)
                   brantwell::isHostInclude("127.0.0.1", std::string(ip) + "/0"));
     }
     EXPECT_FALSE(test(filter("127.0.0.0/8", "0", "*", "*", "*"), "128.0.0.1", "User.Notice", "x"));
+}
+
+TEST(RecordTest, AnIpv6SenderIsSelectedOnlyByTheRangeOfEverySender)
+{
+    EXPECT_TRUE(test(filter("0.0.0.0", "0", "*", "*", "*"), "fe80::1", "User.Notice", "x"));
+    // "::" and "::1" must not read as 0.0.0.0 and fall into a range that
+    // starts there.
+    EXPECT_FALSE(test(filter("0.0.0.0", "8", "*", "*", "*"), "::", "User.Notice", "x"));
+    EXPECT_FALSE(test(filter("0.0.0.0", "32", "*", "*", "*"), "::1", "User.Notice", "x"));
+    EXPECT_FALSE(test(filter("10.0.0.0", "0", "*", "*", "*"), "2001:db8::1", "User.Notice", "x"));
+    // The other criteria still hold for it.
+    EXPECT_FALSE(test(filter("0.0.0.0", "0", "*", "Error", "*"), "::1", "User.Notice", "x"));
 }
 
 TEST(RecordTest, AMessageThatStartsWithAStarIsMatched)

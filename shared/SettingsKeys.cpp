@@ -39,6 +39,11 @@ std::vector<SettingsKey> buildTable()
     t.push_back({key::databaseInterval, ValueKind::Integer, false});
     t.push_back({key::textLocation, ValueKind::String, false});
     t.push_back({key::databaseLocation, ValueKind::String, false});
+    t.push_back({key::receptionTcpPort, ValueKind::Integer, false});
+    t.push_back({key::receptionTlsPort, ValueKind::Integer, false});
+    t.push_back({key::receptionTlsCertificate, ValueKind::String, false});
+    t.push_back({key::receptionTlsKey, ValueKind::String, false});
+    t.push_back({key::receptionTlsCaFile, ValueKind::String, false});
     return t;
 }
 

@@ -42,6 +42,12 @@ inline constexpr std::string_view textInterval = "textInterval";
 inline constexpr std::string_view databaseInterval = "databaseInterval";
 inline constexpr std::string_view textLocation = "textLocation";
 inline constexpr std::string_view databaseLocation = "databaseLocation";
+// Reception beyond UDP; absent or 0 (or empty): off.
+inline constexpr std::string_view receptionTcpPort = "receptionTcpPort";
+inline constexpr std::string_view receptionTlsPort = "receptionTlsPort";
+inline constexpr std::string_view receptionTlsCertificate = "receptionTlsCertificate";
+inline constexpr std::string_view receptionTlsKey = "receptionTlsKey";
+inline constexpr std::string_view receptionTlsCaFile = "receptionTlsCaFile";
 } // namespace key
 
 // The nine severity rows, in order Emergency .. Debug, then Unknown.

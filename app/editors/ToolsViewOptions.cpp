@@ -125,6 +125,9 @@ ToolsViewOptions::ToolsViewOptions(EditorContext context, QWidget* parent)
     buildSeverities();
     buildPopups();
     buildFilters();
+    reception_ = new ReceptionGroup(this);
+    body()->addWidget(reception_);
+    connect(reception_, &ReceptionGroup::edited, this, &ToolsViewOptions::markChanged);
     body()->addStretch(1);
 }
 
@@ -433,6 +436,7 @@ void ToolsViewOptions::loadSettings(const nlohmann::json& settings, bool fileRea
     exclude_.array = fileRead ? recordArray(settings, key::excludeFiltersArray) : nlohmann::json::array();
     fillTable(include_);
     fillTable(exclude_);
+    reception_->load(settings);
 }
 
 void ToolsViewOptions::loadDateFormat(const QString& dateFormat)
@@ -693,6 +697,7 @@ void ToolsViewOptions::storeSettings(nlohmann::json& settings) const
     settings[std::string(key::popupPlayArray)] = toJson(playArray_);
     settings[std::string(key::includeFiltersArray)] = include_.array;
     settings[std::string(key::excludeFiltersArray)] = exclude_.array;
+    reception_->store(settings);
 }
 
 void ToolsViewOptions::afterSave()

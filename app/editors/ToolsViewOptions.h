@@ -1,6 +1,7 @@
 // The options editor: how events are shown (hosts, date format, display
 // class per severity), after what age they are removed, popups and sound
-// per severity, and the include and exclude filters.
+// per severity, the include and exclude filters, and reception over TCP
+// and TLS.
 #pragma once
 
 #include <array>
@@ -18,6 +19,7 @@
 #include <QTableWidget>
 
 #include "EditorPage.h"
+#include "ReceptionGroup.h"
 #include "SettingsKeys.h"
 #include "ToolsViewFilter.h"
 #include "common/AppSettings.h"
@@ -111,6 +113,7 @@ private:
     QStringList displayArray_;
     QStringList playArray_;
     QPointer<ToolsViewFilter> filterView_;
+    ReceptionGroup* reception_ = nullptr;
 };
 
 } // namespace brantwell

@@ -381,6 +381,44 @@ private Q_SLOTS:
         QCOMPARE(sent["excludeFiltersArray"], json::array());
         QCOMPARE(sent["popupSound"], json("12"));
     }
+
+    void theReceptionGroupWritesItsKeysOnlyOnceTheyAreUsed()
+    {
+        open(nullptr);
+        auto* tcp = c<QSpinBox>("receptionTcpPort");
+        auto* tls = c<QSpinBox>("receptionTlsPort");
+        QCOMPARE(tcp->value(), 0);
+        QCOMPARE(tcp->text(), QStringLiteral("Off"));
+        tcp->setValue(6601);
+        QVERIFY(c<QPushButton>("saveButton")->isEnabled());
+        QTest::keyClicks(c<QLineEdit>("receptionTlsCertificate"), " /etc/ssl/server.pem ");
+        json sent = save();
+        QCOMPARE(sent["receptionTcpPort"], json(6601));
+        QCOMPARE(sent["receptionTlsCertificate"], json("/etc/ssl/server.pem"));
+        // Left off and empty: not written at all.
+        QVERIFY(!sent.contains("receptionTlsPort"));
+        QVERIFY(!sent.contains("receptionTlsKey"));
+        QVERIFY(!sent.contains("receptionTlsCaFile"));
+
+        // Once in the file, switching off writes the 0 and the empty text.
+        const json settings{{"receptionTcpPort", 6601}, {"receptionTlsPort", 6514},
+                            {"receptionTlsCertificate", "/c.pem"}, {"receptionTlsKey", "/k.pem"},
+                            {"receptionTlsCaFile", "/ca.pem"}};
+        open(&settings);
+        QCOMPARE(c<QSpinBox>("receptionTcpPort")->value(), 6601);
+        QCOMPARE(c<QSpinBox>("receptionTlsPort")->value(), 6514);
+        QCOMPARE(c<QLineEdit>("receptionTlsKey")->text(), QStringLiteral("/k.pem"));
+        QCOMPARE(c<QLineEdit>("receptionTlsCaFile")->text(), QStringLiteral("/ca.pem"));
+        QVERIFY(!c<QPushButton>("saveButton")->isEnabled());  // loading is no edit
+        c<QSpinBox>("receptionTlsPort")->setValue(0);
+        c<QLineEdit>("receptionTlsCaFile")->clear();
+        sent = save();
+        QCOMPARE(sent["receptionTlsPort"], json(0));
+        QCOMPARE(sent["receptionTlsCaFile"], json(""));
+        QCOMPARE(sent["receptionTcpPort"], json(6601));
+        QCOMPARE(sent["receptionTlsKey"], json("/k.pem"));
+        Q_UNUSED(tls);
+    }
 };
 
 QTEST_MAIN(ToolsViewOptionsTest)

@@ -65,8 +65,9 @@ void ActionDispatch::dispatch(const Settings& settings, const AcceptedEvent& eve
 {
     if (settings.actions.empty())
         return;
+    std::lock_guard lock(mutex_);
     const EventRecord& r = event.record;
-    const EventCriteria criteria{netAddr(event.senderAddress), r.priority, r.message};
+    const EventCriteria criteria = criteriaOf(event.senderAddress, r.priority, r.message);
     std::optional<PlaceholderValues> values;  // the date is formatted only for a match
     std::optional<PlaceholderValues> plainValues;  // for mail and the journal
 

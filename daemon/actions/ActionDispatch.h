@@ -3,6 +3,7 @@
 // in list order, with the event's values filled into the command texts.
 #pragma once
 
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -53,7 +54,7 @@ class ActionDispatch final : public ActionDispatcher {
 public:
     ActionDispatch(ActionPools pools, ActionContext context);
 
-    // On the receiver thread only (it keeps the date formatter).
+    // From any receiver thread; one at a time (they share the date formatter).
     void dispatch(const Settings& settings, const AcceptedEvent& event) override;
 
 private:
@@ -61,6 +62,8 @@ private:
 
     ActionPools pools_;
     ActionContext context_;
+    // The UDP, TCP and TLS receivers dispatch from their own threads.
+    std::mutex mutex_;
     // Building an ICU formatter is costly: one is kept for the last
     // `dateFormat` text and rebuilt only when a save changes it.
     std::optional<DateFormatter> formatter_;

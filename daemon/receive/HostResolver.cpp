@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <chrono>
+#include <cstring>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -10,14 +11,23 @@ namespace brantwell {
 
 namespace {
 
-std::string systemLookup(std::uint32_t address)
+std::string systemLookup(const SenderAddress& address)
 {
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(address);
+    sockaddr_storage ss{};
+    socklen_t length = 0;
+    if (address.isIpv4()) {
+        auto& sa = reinterpret_cast<sockaddr_in&>(ss);
+        sa.sin_family = AF_INET;
+        sa.sin_addr.s_addr = htonl(address.ipv4());
+        length = sizeof sa;
+    } else {
+        auto& sa = reinterpret_cast<sockaddr_in6&>(ss);
+        sa.sin6_family = AF_INET6;
+        std::memcpy(&sa.sin6_addr, address.bytes.data(), 16);
+        length = sizeof sa;
+    }
     char host[NI_MAXHOST];
-    if (getnameinfo(reinterpret_cast<const sockaddr*>(&sa), sizeof sa, host, sizeof host, nullptr, 0,
-                    NI_NAMEREQD) != 0)
+    if (getnameinfo(reinterpret_cast<const sockaddr*>(&ss), length, host, sizeof host, nullptr, 0, NI_NAMEREQD) != 0)
         return {};
     return host;
 }
@@ -44,7 +54,7 @@ HostResolver::HostResolver() : HostResolver(systemLookup, systemClock) {}
 
 HostResolver::HostResolver(Lookup lookup, Clock clock) : lookup_(std::move(lookup)), clock_(std::move(clock)) {}
 
-const std::string& HostResolver::hostText(std::uint32_t address, const std::string& dotted)
+const std::string& HostResolver::hostText(const SenderAddress& address, const std::string& text)
 {
     const double now = clock_();
     auto it = cache_.find(address);
@@ -58,7 +68,7 @@ const std::string& HostResolver::hostText(std::uint32_t address, const std::stri
         entry.expires = now + (entry.name.empty() ? kFailedSeconds : kFoundSeconds);
         it = cache_.insert_or_assign(address, std::move(entry)).first;
     }
-    return it->second.name.empty() ? dotted : it->second.name;
+    return it->second.name.empty() ? text : it->second.name;
 }
 
 } // namespace brantwell

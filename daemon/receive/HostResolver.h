@@ -7,20 +7,22 @@
 #include <string>
 #include <unordered_map>
 
+#include "SenderAddress.h"
+
 namespace brantwell {
 
 class HostResolver {
 public:
-    // Looks up one IPv4 address (host byte order); empty when not found.
-    using Lookup = std::function<std::string(std::uint32_t address)>;
+    // Looks up one IPv4 or IPv6 address; empty when not found.
+    using Lookup = std::function<std::string(const SenderAddress& address)>;
     using Clock = std::function<double()>;
 
     HostResolver();  // getnameinfo and the real clock
     HostResolver(Lookup lookup, Clock clock);
 
-    // The host name of `address`, or `dotted` when there is none or the
-    // name could not be written safely into an event line.
-    const std::string& hostText(std::uint32_t address, const std::string& dotted);
+    // The host name of `address`, or `text` (its address text) when there
+    // is none or the name could not be written safely into an event line.
+    const std::string& hostText(const SenderAddress& address, const std::string& text);
 
     static constexpr double kFoundSeconds = 3600;
     static constexpr double kFailedSeconds = 300;
@@ -33,7 +35,7 @@ private:
     };
     Lookup lookup_;
     Clock clock_;
-    std::unordered_map<std::uint32_t, Entry> cache_;
+    std::unordered_map<SenderAddress, Entry, SenderAddressHash> cache_;
 };
 
 // A name from the resolver is kept only when it is printable ASCII without

@@ -15,9 +15,7 @@
 #include <array>
 #include <vector>
 
-#include "store/EventStore.h"
-#include "HostResolver.h"
-#include "settings/SettingsPipe.h"
+#include "SocketAddress.h"
 #include "SyslogParser.h"
 
 namespace brantwell {
@@ -43,15 +41,8 @@ double realClock()
 struct SyslogThread::Batch {
     std::array<mmsghdr, kBatchSize> headers{};
     std::array<iovec, kBatchSize> iov{};
-    std::array<sockaddr_in, kBatchSize> senders{};
+    std::array<sockaddr_in6, kBatchSize> senders{};  // room for either family
     std::array<std::array<char, kMaxDatagram>, kBatchSize> data{};
-    ParsedDatagram parsed;
-    std::vector<EventRecord> records = std::vector<EventRecord>(kBatchSize);
-    std::vector<std::string> senderTexts = std::vector<std::string>(kBatchSize);
-    HostResolver resolver;
-    // Most datagrams of a burst come from the sender of the one before.
-    in_addr_t lastSender = 0;
-    std::string lastSenderText;
     double lastDropCheck = 0;
 
     void prepare(int count)
@@ -72,8 +63,8 @@ struct SyslogThread::Batch {
 
 SyslogThread::SyslogThread(SettingsPipe& settings, EventStore& store, EventAnnouncer* announcer,
                            ActionDispatcher* dispatcher, Clock clock)
-    : settings_(settings), store_(store), announcer_(announcer), dispatcher_(dispatcher),
-      clock_(clock ? std::move(clock) : Clock(realClock)), wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
+    : clock_(clock ? std::move(clock) : Clock(realClock)), wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+      pipeline_(settings, store, announcer, dispatcher, statistics_)
 {
 }
 
@@ -91,37 +82,36 @@ bool SyslogThread::open(std::uint16_t port, const std::string& address)
         close(fd_);
         fd_ = -1;
     }
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(port);
-    if (inet_pton(AF_INET, address.c_str(), &sa.sin_addr) != 1) {
+    SocketAddress sa;
+    if (!sa.set(address, port)) {
         errno = EINVAL;
         return false;
     }
+    const int fd = openSocket(sa, SOCK_DGRAM, address == "::");
+    if (fd < 0)
+        return false;
     // With address reuse this socket would share the port with one already
     // bound there, and the two would split the traffic without a word. A
     // bind without it finds such a holder first: the port counts as taken.
     if (port != 0) {
-        const int probe = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+        const int probe = openSocket(sa, SOCK_DGRAM, false);
         if (probe >= 0) {
-            const bool held = bind(probe, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0 && errno == EADDRINUSE;
+            const bool held = bind(probe, sa.get(), sa.length()) != 0 && errno == EADDRINUSE;
             close(probe);
             if (held) {
+                close(fd);
                 errno = EADDRINUSE;
                 return false;
             }
         }
     }
-    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
-    if (fd < 0)
-        return false;
     const int one = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     // A burst must wait in the socket, not be lost: ask for a large buffer,
     // beyond rmem_max when privileged.
     if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &kReceiveBuffer, sizeof kReceiveBuffer) != 0)
         setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &kReceiveBuffer, sizeof kReceiveBuffer);
-    if (bind(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
+    if (bind(fd, sa.get(), sa.length()) != 0) {
         const int saved = errno;
         close(fd);
         errno = saved;
@@ -139,11 +129,7 @@ bool SyslogThread::open(std::uint16_t port, const std::string& address)
 
 std::uint16_t SyslogThread::boundPort() const
 {
-    sockaddr_in sa{};
-    socklen_t len = sizeof sa;
-    if (fd_ < 0 || getsockname(fd_, reinterpret_cast<sockaddr*>(&sa), &len) != 0)
-        return 0;
-    return ntohs(sa.sin_port);
+    return localPort(fd_);
 }
 
 void SyslogThread::run(std::stop_token stop)
@@ -199,9 +185,7 @@ void SyslogThread::readKernelDrops()
 
 void SyslogThread::handleBatch(Batch& batch, int count)
 {
-    const auto settings = settings_.snapshot();  // one consistent view per batch
     const double now = clock_();
-    const std::string dateText = dateFieldText(now);
     statistics_.received.fetch_add(static_cast<std::uint64_t>(count), std::memory_order_relaxed);
     // The kernel's count of datagrams it dropped on this socket, a few times
     // a second: asking per datagram (SO_RXQ_OVFL) cost a control message each.
@@ -211,52 +195,13 @@ void SyslogThread::handleBatch(Batch& batch, int count)
     }
     dropsStale_ = true;
 
-    int kept = 0;
-    std::uint64_t empty = 0, filtered = 0;
+    pipeline_.begin(now);
     for (int i = 0; i < count; ++i) {
-        const auto& h = batch.headers[i];
-        const auto length = std::min<std::size_t>(h.msg_len, kMaxDatagram);
-        parseDatagram(std::string_view(batch.data[i].data(), length), batch.parsed);
-        if (batch.parsed.empty) {
-            ++empty;
-            continue;
-        }
-        const std::uint32_t sender = ntohl(batch.senders[i].sin_addr.s_addr);
-        if (!settings->accepts({sender, batch.parsed.priority, batch.parsed.message})) {
-            ++filtered;
-            continue;
-        }
-        const in_addr_t raw = batch.senders[i].sin_addr.s_addr;
-        if (raw != batch.lastSender || batch.lastSenderText.empty()) {
-            char dotted[INET_ADDRSTRLEN];
-            inet_ntop(AF_INET, &batch.senders[i].sin_addr, dotted, sizeof dotted);
-            batch.lastSender = raw;
-            batch.lastSenderText.assign(dotted);
-        }
-        std::string& senderText = batch.senderTexts[kept];
-        senderText.assign(batch.lastSenderText);
-        EventRecord& r = batch.records[kept];
-        r.date.assign(dateText);
-        r.priority.assign(batch.parsed.priority);
-        r.host.assign(settings->bHostsDisplay ? batch.resolver.hostText(sender, senderText) : senderText);
-        r.message.assign(batch.parsed.message);
-        ++kept;
+        const auto length = std::min<std::size_t>(batch.headers[i].msg_len, kMaxDatagram);
+        pipeline_.add(std::string_view(batch.data[i].data(), length),
+                      SenderAddress::fromSocketAddress(reinterpret_cast<const sockaddr*>(&batch.senders[i])));
     }
-    statistics_.empty.fetch_add(empty, std::memory_order_relaxed);
-    statistics_.filtered.fetch_add(filtered, std::memory_order_relaxed);
-    if (kept == 0)
-        return;
-
-    const std::span<const EventRecord> events(batch.records.data(), static_cast<std::size_t>(kept));
-    if (announcer_)
-        announcer_->announce(EventType::Set, events);
-    const std::size_t written = store_.append(now, events);
-    statistics_.stored.fetch_add(written, std::memory_order_relaxed);
-    statistics_.unstored.fetch_add(events.size() - written, std::memory_order_relaxed);
-    if (dispatcher_) {
-        for (int i = 0; i < kept; ++i)
-            dispatcher_->dispatch(*settings, {batch.senderTexts[i], now, batch.records[i]});
-    }
+    pipeline_.finish();
 }
 
 } // namespace brantwell

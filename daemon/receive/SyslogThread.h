@@ -1,9 +1,8 @@
 // The receiver: owns the UDP socket and turns each datagram into at most
 // one stored event.
 //
-// Datagrams are taken in batches with recvmmsg. For each batch: parse,
-// filter against one settings snapshot, announce the kept events ("Set"),
-// append them to the day's file in one write, then dispatch the actions.
+// Datagrams are taken in batches with recvmmsg; each batch is one round of
+// the event pipeline. By default one dual-stack socket takes IPv4 and IPv6.
 #pragma once
 
 #include <atomic>
@@ -13,21 +12,13 @@
 #include <stop_token>
 #include <string>
 
+#include "EventPipeline.h"
 #include "store/EventHooks.h"
 
 namespace brantwell {
 
 class EventStore;
 class SettingsPipe;
-
-struct ReceiverStatistics {
-    std::atomic<std::uint64_t> received{0};   // datagrams taken from the socket
-    std::atomic<std::uint64_t> empty{0};      // no text left after cleaning
-    std::atomic<std::uint64_t> filtered{0};   // rejected by the filters
-    std::atomic<std::uint64_t> stored{0};     // lines written
-    std::atomic<std::uint64_t> unstored{0};   // accepted but the write failed
-    std::atomic<std::uint64_t> kernelDropped{0};  // dropped by the kernel: the socket's receive queue was full
-};
 
 class SyslogThread {
 public:
@@ -40,9 +31,11 @@ public:
     SyslogThread& operator=(const SyslogThread&) = delete;
 
     // Binds the UDP socket on `address`:`port` (a large receive buffer,
-    // address reuse). Returns false and leaves errno when it fails; errno is
-    // EADDRINUSE when another socket holds the port, with or without reuse.
-    bool open(std::uint16_t port, const std::string& address = "0.0.0.0");
+    // address reuse). "::" takes IPv6 and IPv4 on one socket, and falls
+    // back to IPv4 alone on a machine without IPv6. Returns false and leaves
+    // errno when it fails; errno is EADDRINUSE when another socket holds the
+    // port, with or without reuse.
+    bool open(std::uint16_t port, const std::string& address = "::");
     std::uint16_t boundPort() const;
 
     // The receive loop; returns when `stop` is requested.
@@ -55,16 +48,13 @@ private:
     void handleBatch(Batch& batch, int count);
     void readKernelDrops();
 
-    SettingsPipe& settings_;
-    EventStore& store_;
-    EventAnnouncer* announcer_;
-    ActionDispatcher* dispatcher_;
     Clock clock_;
     int fd_ = -1;
     int wakeFd_ = -1;  // eventfd that ends a wait for datagrams at stop
     bool dropsStale_ = false;  // datagrams came since the kernel's drop count was read
     bool gather_ = false;      // the socket buffer is large enough to let datagrams gather
     ReceiverStatistics statistics_;
+    EventPipeline pipeline_;
 };
 
 } // namespace brantwell

@@ -1,6 +1,10 @@
 #include "SyslogThread.h"
 
+#include <netdb.h>
+#include <sys/wait.h>
+
 #include <chrono>
+#include <cstdlib>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -67,10 +71,10 @@ struct Receiver {
     SyslogThread thread{settings, store, &recorder, &recorder, [] { return kNow; }};
     std::jthread runner;
 
-    Receiver()
+    explicit Receiver(const char* address = "127.0.0.1")
     {
         settings.readSettings();
-        EXPECT_TRUE(thread.open(0, "127.0.0.1"));
+        EXPECT_TRUE(thread.open(0, address));
         runner = std::jthread([this](std::stop_token stop) { thread.run(stop); });
     }
     std::uint16_t port() const { return thread.boundPort(); }
@@ -155,4 +159,90 @@ TEST(SyslogThread, StopsPromptlyWhileWaiting)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+}
+
+namespace {
+
+// util-linux logger sending one message over UDP with an RFC 3164 header.
+int loggerUdp(const char* server, std::uint16_t port, const char* message)
+{
+    const std::string command = std::string("logger --rfc3164 -d -n ") + server + " -P " + std::to_string(port)
+                                + " -p user.notice -t probe '" + message + "' 2>&1";
+    return std::system(command.c_str());
+}
+
+std::string storedLines(const Receiver& r) { return readFile(r.dir.file("2026-12-08.log")); }
+
+std::string hostnameText()
+{
+    char name[256] = {};
+    gethostname(name, sizeof name - 1);
+    return name;
+}
+
+} // namespace
+
+TEST(SyslogThread, ADualStackSocketWritesIpv4SendersDottedAndIpv6SendersCompressed)
+{
+    Receiver r("::");
+    ASSERT_EQ(loggerUdp("::1", r.port(), "over six"), 0);
+    ASSERT_TRUE(r.waitForHandled(1));
+    ASSERT_EQ(loggerUdp("127.0.0.1", r.port(), "over four"), 0);
+    ASSERT_TRUE(r.waitForHandled(2));
+    UdpSender from7("127.0.0.7");
+    ASSERT_TRUE(from7.send(r.port(), "<13>from a v4 socket"));
+    ASSERT_TRUE(r.waitForHandled(3));
+    const std::string host = hostnameText();
+    EXPECT_EQ(storedLines(r), "1796770799,User.Notice,::1," + host + " probe: over six\n"
+                              "1796770799,User.Notice,127.0.0.1," + host + " probe: over four\n"
+                              "1796770799,User.Notice,127.0.0.7,from a v4 socket\n");
+    for (int i = 0; i < 1000 && r.recorder.count() < 3; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_EQ(r.recorder.dispatched.size(), 3u);
+    EXPECT_EQ(r.recorder.dispatched[0].first, "::1");
+    EXPECT_EQ(r.recorder.dispatched[1].first, "127.0.0.1");
+}
+
+TEST(SyslogThread, OnlyTheRangeOfEverySenderLetsAnIpv6SenderThrough)
+{
+    Receiver r("::");
+    // Included: loopback IPv4 and everyone; excluded: a range starting at
+    // 0.0.0.0 that an IPv6 address read as a number would fall into.
+    ASSERT_EQ(SettingsPipe::SaveResult::Saved, r.settings.saveSettings(
+        {{"Settings",
+          {{"includeFiltersArray", json::array({filter("127.0.0.0", "8", "*")})},
+           {"excludeFiltersArray", json::array({filter("0.0.0.0", "8", "Debug")})}}}}));
+    ASSERT_EQ(loggerUdp("::1", r.port(), "not in 127.0.0.0/8"), 0);
+    ASSERT_TRUE(r.waitForHandled(1));
+    EXPECT_EQ(r.thread.statistics().filtered.load(), 1u);
+    ASSERT_EQ(SettingsPipe::SaveResult::Saved, r.settings.saveSettings(
+        {{"Settings",
+          {{"includeFiltersArray", json::array({filter("0.0.0.0", "0", "*")})},
+           {"excludeFiltersArray", json::array({filter("0.0.0.0", "8", "*")})}}}}));
+    ASSERT_EQ(loggerUdp("::1", r.port(), "every sender"), 0);
+    ASSERT_TRUE(r.waitForHandled(2));
+    EXPECT_NE(storedLines(r).find(",User.Notice,::1,"), std::string::npos) << storedLines(r);
+    EXPECT_EQ(r.thread.statistics().filtered.load(), 1u);
+}
+
+TEST(SyslogThread, ResolvesIpv6SendersByName)
+{
+    Receiver r("::");
+    ASSERT_EQ(SettingsPipe::SaveResult::Saved, r.settings.saveSettings({{"Settings", {{"hostsDisplay", true}}}}));
+    // What the machine's resolver says for ::1 (often nothing: then the
+    // address stays).
+    sockaddr_in6 loopback{};
+    loopback.sin6_family = AF_INET6;
+    loopback.sin6_addr = in6addr_loopback;
+    char name[NI_MAXHOST] = {};
+    const std::string expected =
+        getnameinfo(reinterpret_cast<sockaddr*>(&loopback), sizeof loopback, name, sizeof name, nullptr, 0, NI_NAMEREQD) == 0
+            ? name : "::1";
+    ASSERT_EQ(loggerUdp("::1", r.port(), "named"), 0);
+    ASSERT_TRUE(r.waitForHandled(1));
+    EXPECT_EQ(storedLines(r).rfind("1796770799,User.Notice," + expected + ",", 0), 0u) << storedLines(r);
+    for (int i = 0; i < 1000 && r.recorder.count() < 1; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_EQ(r.recorder.dispatched.size(), 1u);
+    EXPECT_EQ(r.recorder.dispatched[0].first, "::1");  // actions still see the address
 }

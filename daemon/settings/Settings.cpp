@@ -94,6 +94,11 @@ Settings applySettingsDictionary(const Settings& base, const nlohmann::json& d)
     setInteger(s.iDatabaseInterval, d, key::databaseInterval);
     setString(s.textLocationString, d, key::textLocation);
     setString(s.databaseLocationString, d, key::databaseLocation);
+    setInteger(s.iTcpPort, d, key::receptionTcpPort);
+    setInteger(s.iTlsPort, d, key::receptionTlsPort);
+    setString(s.tlsCertificate, d, key::receptionTlsCertificate);
+    setString(s.tlsKey, d, key::receptionTlsKey);
+    setString(s.tlsCaFile, d, key::receptionTlsCaFile);
 
     s.includeFilters.clear();
     for (const auto& r : s.includeFiltersArray)

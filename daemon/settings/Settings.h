@@ -51,6 +51,11 @@ struct Settings {
     std::optional<std::string> emailSecurity;
     std::string formatSubject{kDefaultSubject};
     std::string formatBody{kDefaultBody};
+    std::int64_t iTcpPort = 0;  // 0: no TCP reception
+    std::int64_t iTlsPort = 0;  // 0: no TLS reception
+    std::string tlsCertificate;
+    std::string tlsKey;
+    std::string tlsCaFile;  // empty: clients are not asked for a certificate
     std::string textLocationString;
     std::string databaseLocationString;
     nlohmann::json includeFiltersArray = nlohmann::json::array();

@@ -25,7 +25,7 @@ public:
 
 // An event the filters accepted and the store has taken.
 struct AcceptedEvent {
-    std::string_view senderAddress;  // dotted address, also when a name was resolved
+    std::string_view senderAddress;  // dotted or IPv6 address, also when a name was resolved
     double receptionTime = 0;        // seconds since 1970
     const EventRecord& record;
 };

@@ -19,22 +19,29 @@ extern char** environ;
 
 namespace brantwell::test {
 
-// True once a UDP socket is bound to `port` (read from /proc/net/udp).
+// True once a UDP socket is bound to `port` (read from /proc/net/udp and,
+// for the daemon's dual-stack socket, /proc/net/udp6).
 inline bool udpPortBound(std::uint16_t port)
 {
-    std::ifstream in("/proc/net/udp");
-    std::string line;
     char needle[16];
-    std::snprintf(needle, sizeof needle, ":%04X ", port);
-    std::getline(in, line);  // header
-    while (std::getline(in, line)) {
-        // "  sl  local_address rem_address ..." : the local address is field 2.
-        const auto first = line.find(':');
-        if (first == std::string::npos)
-            continue;
-        const auto local = line.substr(first + 1, 24);
-        if (local.find(needle) != std::string::npos)
-            return true;
+    std::snprintf(needle, sizeof needle, ":%04X", port);
+    for (const char* table : {"/proc/net/udp", "/proc/net/udp6"}) {
+        std::ifstream in(table);
+        std::string line;
+        std::getline(in, line);  // header
+        while (std::getline(in, line)) {
+            // "  sl  local_address rem_address ..." : the local address is field 2.
+            const auto first = line.find(':');
+            if (first == std::string::npos)
+                continue;
+            const auto start = line.find_first_not_of(' ', first + 1);
+            const auto end = line.find(' ', start);
+            if (start == std::string::npos || end == std::string::npos)
+                continue;
+            const auto local = line.substr(start, end - start);
+            if (local.size() >= 5 && local.compare(local.size() - 5, 5, needle) == 0)
+                return true;
+        }
     }
     return false;
 }
