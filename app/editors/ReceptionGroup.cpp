@@ -17,7 +17,7 @@ QSpinBox* portField(const QString& objectName, QWidget* parent)
     field->setObjectName(objectName);
     field->setRange(0, 65535);
     field->setSpecialValueText(QStringLiteral("Off"));
-    field->setMinimumWidth(100);
+    field->setFixedWidth(110);
     return field;
 }
 

@@ -68,7 +68,7 @@ ToolsView::ToolsView(QWidget* parent) : QWidget(parent)
     };
     add("toolsOptions", QStringLiteral("Options"),
         QStringLiteral("How events are shown, when they are removed, popups and sound, "
-                       "include and exclude filters."),
+                       "include and exclude filters, reception over TCP and TLS."),
         &ToolsView::openOptions);
     add("toolsActions", QStringLiteral("Actions"),
         QStringLiteral("Programs, e-mails and journal entries started by chosen events."),
