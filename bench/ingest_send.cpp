@@ -26,6 +26,8 @@
 #include <string>
 #include <vector>
 
+#include "IngestMessage.h"
+
 namespace {
 
 constexpr unsigned kBatch = 64;
@@ -44,20 +46,6 @@ void sleepUntil(double t)
     ts.tv_nsec = static_cast<long>((t - static_cast<double>(ts.tv_sec)) * 1e9);
     while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
     }
-}
-
-// "<134>Dec  8 06:40:33 benchhost bench[4242]: seq=0000000042 ..." padded
-// with letters to `size` bytes.
-std::string message(unsigned long seq, std::size_t size)
-{
-    char head[96];
-    std::snprintf(head, sizeof head, "<134>Dec  8 06:40:33 benchhost bench[4242]: seq=%010lu payload ", seq);
-    std::string m(head);
-    static const char letters[] = "abcdefghijklmnopqrstuvwxyz";
-    while (m.size() < size)
-        m += letters[m.size() % 26];
-    m.resize(std::max(size, std::strlen(head)));
-    return m;
 }
 
 [[noreturn]] void usage()
@@ -137,7 +125,7 @@ int main(int argc, char** argv)
     std::vector<iovec> iov(kBatch);
     std::vector<mmsghdr> headers(kBatch);
     for (unsigned i = 0; i < kBatch; ++i)
-        texts[i] = message(0, size);
+        texts[i] = ingestMessage(0, size);
     const std::size_t seqAt = texts[0].find("seq=") + 4;
 
     if (warmup > 0) {

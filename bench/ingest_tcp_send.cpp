@@ -20,20 +20,11 @@
 #include <string>
 #include <vector>
 
+#include "IngestMessage.h"
+
 namespace {
 
 constexpr int kFramesPerWrite = 64;
-
-std::string message(unsigned long seq, std::size_t size)
-{
-    char head[96];
-    std::snprintf(head, sizeof head, "<134>Dec  8 06:40:33 benchhost bench[4242]: seq=%010lu payload ", seq);
-    std::string m(head);
-    static const char letters[] = "abcdefghijklmnopqrstuvwxyz";
-    while (m.size() < size)
-        m += letters[m.size() % 26];
-    return m;
-}
 
 [[noreturn]] void usage()
 {
@@ -98,7 +89,7 @@ int main(int argc, char** argv)
             s.offset = 0;
             s.frames = 0;
             for (int f = 0; f < kFramesPerWrite && next < count; ++f, ++next, ++s.frames) {
-                const std::string m = message(next, size);
+                const std::string m = ingestMessage(next, size);
                 if (octet)
                     s.pending += std::to_string(m.size()) + " " + m;
                 else

@@ -287,15 +287,34 @@ void TcpReceiver::serve(Connection& c, double now)
         readPlain(c, now);
 }
 
-void TcpReceiver::deliver(Connection& c, std::string_view bytes)
+void TcpReceiver::takeFrame(Connection& c, std::string_view frame, bool cut)
 {
-    c.reader.feed(bytes, [&](std::string_view frame, bool cut) {
-        transport_.framesReceived.fetch_add(1, std::memory_order_relaxed);
-        statistics_.received.fetch_add(1, std::memory_order_relaxed);
-        if (cut)
-            transport_.framesCut.fetch_add(1, std::memory_order_relaxed);
-        pipeline_.add(frame, c.sender);
-    });
+    transport_.framesReceived.fetch_add(1, std::memory_order_relaxed);
+    statistics_.received.fetch_add(1, std::memory_order_relaxed);
+    if (cut)
+        transport_.framesCut.fetch_add(1, std::memory_order_relaxed);
+    pipeline_.add(frame, c.sender);
+}
+
+bool TcpReceiver::deliver(Connection& c, std::string_view bytes, double now)
+{
+    c.lastActive = now;
+    c.reader.feed(bytes, [&](std::string_view frame, bool cut) { takeFrame(c, frame, cut); });
+    if (!c.reader.failed())
+        return true;
+    transport_.framingErrors.fetch_add(1, std::memory_order_relaxed);
+    closeConnection(c.fd, false);
+    return false;
+}
+
+void TcpReceiver::watch(Connection& c, std::uint32_t events)
+{
+    if (c.watching == events)
+        return;
+    epoll_event e{};
+    e.events = c.watching = events;
+    e.data.u64 = static_cast<std::uint64_t>(c.fd);
+    epoll_ctl(epoll_, EPOLL_CTL_MOD, c.fd, &e);
 }
 
 bool TcpReceiver::readPlain(Connection& c, double now)
@@ -303,13 +322,8 @@ bool TcpReceiver::readPlain(Connection& c, double now)
     for (int turn = 0; turn < kReadsPerTurn; ++turn) {
         const ssize_t n = recv(c.fd, buffer_.data(), buffer_.size(), 0);
         if (n > 0) {
-            c.lastActive = now;
-            deliver(c, std::string_view(buffer_.data(), static_cast<std::size_t>(n)));
-            if (c.reader.failed()) {
-                transport_.framingErrors.fetch_add(1, std::memory_order_relaxed);
-                closeConnection(c.fd, false);
+            if (!deliver(c, std::string_view(buffer_.data(), static_cast<std::size_t>(n)), now))
                 return false;
-            }
             continue;
         }
         if (n < 0 && errno == EINTR)
@@ -353,23 +367,12 @@ bool TcpReceiver::stepTls(Connection& c, double now)
     if (result == 1) {
         c.handshaking = false;
         c.lastActive = now;
-        if (c.watching != EPOLLIN) {
-            epoll_event e{};
-            e.events = c.watching = EPOLLIN;
-            e.data.u64 = static_cast<std::uint64_t>(c.fd);
-            epoll_ctl(epoll_, EPOLL_CTL_MOD, c.fd, &e);
-        }
+        watch(c, EPOLLIN);
         return readTls(c, now);  // records may have come with the handshake's last flight
     }
     const int error = SSL_get_error(c.ssl, result);
     if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
-        const std::uint32_t want = error == SSL_ERROR_WANT_WRITE ? (EPOLLIN | EPOLLOUT) : EPOLLIN;
-        if (want != c.watching) {
-            epoll_event e{};
-            e.events = c.watching = want;
-            e.data.u64 = static_cast<std::uint64_t>(c.fd);
-            epoll_ctl(epoll_, EPOLL_CTL_MOD, c.fd, &e);
-        }
+        watch(c, error == SSL_ERROR_WANT_WRITE ? (EPOLLIN | EPOLLOUT) : EPOLLIN);
         return true;
     }
     const long verify = SSL_get_verify_result(c.ssl);
@@ -394,26 +397,15 @@ bool TcpReceiver::readTls(Connection& c, double now)
         ERR_clear_error();
         const int n = SSL_read(c.ssl, buffer_.data(), static_cast<int>(buffer_.size()));
         if (n > 0) {
-            c.lastActive = now;
-            deliver(c, std::string_view(buffer_.data(), static_cast<std::size_t>(n)));
-            if (c.reader.failed()) {
-                transport_.framingErrors.fetch_add(1, std::memory_order_relaxed);
-                closeConnection(c.fd, false);
+            if (!deliver(c, std::string_view(buffer_.data(), static_cast<std::size_t>(n)), now))
                 return false;
-            }
             continue;
         }
         const int error = SSL_get_error(c.ssl, n);
         if (error == SSL_ERROR_WANT_READ)
             return true;
         if (error == SSL_ERROR_WANT_WRITE) {
-            // A key update wants to answer: wait until it can.
-            if (c.watching != (EPOLLIN | EPOLLOUT)) {
-                epoll_event e{};
-                e.events = c.watching = EPOLLIN | EPOLLOUT;
-                e.data.u64 = static_cast<std::uint64_t>(c.fd);
-                epoll_ctl(epoll_, EPOLL_CTL_MOD, c.fd, &e);
-            }
+            watch(c, EPOLLIN | EPOLLOUT);  // a key update wants to answer: wait until it can
             return true;
         }
         ERR_clear_error();
@@ -427,7 +419,8 @@ bool TcpReceiver::readTls(Connection& c, double now)
         const int n = SSL_read(c.ssl, buffer_.data(), static_cast<int>(buffer_.size()));
         if (n <= 0)
             break;
-        deliver(c, std::string_view(buffer_.data(), static_cast<std::size_t>(n)));
+        if (!deliver(c, std::string_view(buffer_.data(), static_cast<std::size_t>(n)), now))
+            return false;
     }
     return true;
 }
@@ -440,13 +433,7 @@ void TcpReceiver::closeConnection(int fd, bool endOfStream)
     Connection& c = *it->second;
     if (endOfStream) {
         // A last frame without its LF, or cut short by the close, is kept.
-        c.reader.finish([&](std::string_view frame, bool cut) {
-            transport_.framesReceived.fetch_add(1, std::memory_order_relaxed);
-            statistics_.received.fetch_add(1, std::memory_order_relaxed);
-            if (cut)
-                transport_.framesCut.fetch_add(1, std::memory_order_relaxed);
-            pipeline_.add(frame, c.sender);
-        });
+        c.reader.finish([&](std::string_view frame, bool cut) { takeFrame(c, frame, cut); });
     }
     if (c.ssl && !c.handshaking)
         SSL_shutdown(c.ssl);  // one try, never waited for

@@ -83,7 +83,11 @@ private:
     bool readPlain(Connection& c, double now);
     bool stepTls(Connection& c, double now);
     bool readTls(Connection& c, double now);
-    void deliver(Connection& c, std::string_view bytes);
+    // Feeds a read to the connection's framing reader; false when the
+    // stream could not be followed and the connection was closed.
+    bool deliver(Connection& c, std::string_view bytes, double now);
+    void takeFrame(Connection& c, std::string_view frame, bool cut);
+    void watch(Connection& c, std::uint32_t events);
     void closeConnection(int fd, bool endOfStream);
     void refuse(int fd, int kind, const std::string& why);
     void sweepIdle(double now);

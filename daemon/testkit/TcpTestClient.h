@@ -16,6 +16,8 @@
 #include <string_view>
 #include <thread>
 
+#include "UdpTestClient.h"
+
 namespace brantwell::test {
 
 // Polls `condition` every 10 ms until it holds or `limit` passes.
@@ -34,15 +36,7 @@ inline bool waitUntil(const std::function<bool()>& condition,
 // A TCP port on 127.0.0.1 that was free a moment ago.
 inline std::uint16_t freeTcpPort()
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-    socklen_t len = sizeof sa;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
-    ::close(fd);
-    return ntohs(sa.sin_port);
+    return freeLoopbackPort(SOCK_STREAM);
 }
 
 class TcpClient {

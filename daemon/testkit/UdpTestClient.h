@@ -37,10 +37,10 @@ private:
     int fd_ = -1;
 };
 
-// A UDP port that was free a moment ago.
-inline std::uint16_t freeUdpPort()
+// A port on 127.0.0.1 that was free a moment ago, for sockets of `type`.
+inline std::uint16_t freeLoopbackPort(int type)
 {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    const int fd = ::socket(AF_INET, type, 0);
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
     sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -49,6 +49,12 @@ inline std::uint16_t freeUdpPort()
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
     ::close(fd);
     return ntohs(sa.sin_port);
+}
+
+// A UDP port that was free a moment ago.
+inline std::uint16_t freeUdpPort()
+{
+    return freeLoopbackPort(SOCK_DGRAM);
 }
 
 } // namespace brantwell::test
