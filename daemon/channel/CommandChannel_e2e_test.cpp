@@ -26,6 +26,7 @@
 #include "testkit/PrivateMounts.h"
 #include "testkit/EventSubscriber.h"
 #include "EventRecord.h"
+#include "testkit/TcpTestClient.h"
 #include "testkit/TestBus.h"
 #include "testkit/TestSupport.h"
 #include "testkit/UdpTestClient.h"
@@ -517,4 +518,40 @@ TEST(ChannelOnAFullDisk, UpdateAndSaveAnswerWithWhatFailed)
     ::unlink(dir.file("filler").c_str());
     EXPECT_EQ(callForAnswer(update), "Received");
     EXPECT_TRUE(readFile(dayFile) == day.substr(victim.size()));
+}
+
+TEST_F(ChannelTest, SaveMergeTurnsTcpReceptionOnAndStatsCountPerTransport)
+{
+    const std::uint16_t tcpPort = freeTcpPort();
+    writeFile(dir.file("reception.json"), json{{"receptionTcpPort", tcpPort}}.dump());
+    ASSERT_EQ(ctl("save --merge " + dir.file("reception.json")).exit, 0);
+    ASSERT_TRUE(waitUntil([&] { return tcpListening(tcpPort); }));
+    {
+        TcpClient c(tcpPort);
+        ASSERT_TRUE(c.sendAll("<13>over TCP\n<13>" + std::string(2000, 'x') + "\n"));
+    }
+    const std::string lines = waitForLines(2);
+    EXPECT_NE(lines.find(",User.Notice,127.0.0.1,over TCP\n"), std::string::npos) << lines;
+    EXPECT_NE(lines.find(",User.Notice,127.0.0.1," + std::string(1020, 'x') + "\n"), std::string::npos);
+    ASSERT_TRUE(waitUntil([&] { return counters()["tcpConnectionsOpen"] == 0; }));
+    auto c = counters();
+    EXPECT_EQ(c["tcpConnectionsAccepted"], 1u);
+    EXPECT_EQ(c["tcpFramesReceived"], 2u);
+    EXPECT_EQ(c["tcpFramesCut"], 1u);
+    EXPECT_EQ(c["tlsConnectionsAccepted"], 0u);
+    EXPECT_EQ(c["eventsStored"], 2u);
+
+    // A key others may read keeps TLS off, and standard error names it.
+    const std::uint16_t tlsPort = freeTcpPort();
+    writeFile(dir.file("server.key"), "not a key", 0644);
+    writeFile(dir.file("server.pem"), "not a certificate", 0600);
+    writeFile(dir.file("tls.json"), json{{"receptionTlsPort", tlsPort},
+                                         {"receptionTlsCertificate", dir.file("server.pem")},
+                                         {"receptionTlsKey", dir.file("server.key")}}.dump());
+    ASSERT_EQ(ctl("save --merge " + dir.file("tls.json")).exit, 0);
+    ASSERT_TRUE(waitUntil([&] { return readFile(dir.file("stderr.txt")).find("TLS reception stays off") != std::string::npos; }));
+    EXPECT_NE(readFile(dir.file("stderr.txt")).find(dir.file("server.key") + " may be read or written by others"),
+              std::string::npos) << readFile(dir.file("stderr.txt"));
+    EXPECT_FALSE(tcpListening(tlsPort));
+    EXPECT_TRUE(tcpListening(tcpPort));  // the TCP receiver goes on
 }

@@ -62,7 +62,7 @@ struct TcpReception {
     std::string lines() const { return readFile(dir.file(kTestDayFile)); }
     bool waitForStored(std::uint64_t n) const
     {
-        return waitUntil([&] { return receiver.statistics().stored.load() >= n; });
+        return waitUntil([&] { return receiver.statistics().stored.load() >= n; }, std::chrono::seconds(10));
     }
 };
 
@@ -186,7 +186,8 @@ TEST(TcpReceiver, AThousandIdleConnectionsHoldTheLimitAndStopNeitherTcpNorUdp)
             idle.back()->sendAll("<13>half a fr");  // and never the rest
     }
     const auto& t = r.receiver.transport();
-    ASSERT_TRUE(waitUntil([&] { return t.connectionsAccepted.load() + t.connectionsRefused.load() == 1000; }));
+    ASSERT_TRUE(waitUntil([&] { return t.connectionsAccepted.load() + t.connectionsRefused.load() == 1000; },
+                          std::chrono::seconds(10)));
     EXPECT_EQ(t.connectionsOpen.load(), 200u);
     EXPECT_EQ(t.connectionsAccepted.load(), 200u);
     EXPECT_EQ(t.connectionsRefused.load(), 800u);

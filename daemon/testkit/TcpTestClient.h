@@ -11,32 +11,43 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <functional>
 #include <string>
 #include <string_view>
 #include <thread>
 
 #include "UdpTestClient.h"
+#include "WaitUntil.h"
 
 namespace brantwell::test {
-
-// Polls `condition` every 10 ms until it holds or `limit` passes.
-inline bool waitUntil(const std::function<bool()>& condition,
-                      std::chrono::milliseconds limit = std::chrono::seconds(10))
-{
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
-}
 
 // A TCP port on 127.0.0.1 that was free a moment ago.
 inline std::uint16_t freeTcpPort()
 {
     return freeLoopbackPort(SOCK_STREAM);
+}
+
+// True while a socket listens on TCP `port` (IPv4 or dual-stack), read from
+// /proc/net/tcp and /proc/net/tcp6 without connecting.
+inline bool tcpListening(std::uint16_t port)
+{
+    char local[16];
+    std::snprintf(local, sizeof local, ":%04X", port);
+    for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+        std::ifstream in(table);
+        std::string line, slot, address, remote, state;
+        std::getline(in, line);  // header
+        while (std::getline(in, line)) {
+            std::istringstream fields(line);
+            fields >> slot >> address >> remote >> state;
+            if (state == "0A" && address.size() >= 5 && address.compare(address.size() - 5, 5, local) == 0)
+                return true;
+        }
+    }
+    return false;
 }
 
 class TcpClient {
