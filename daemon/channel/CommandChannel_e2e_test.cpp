@@ -347,11 +347,15 @@ TEST_F(ChannelTest, OnlySubscribersGetEventsAndOneThatLeftIsForgotten)
     sender.send(port, "<14>first, with a comma and \xc3\xbcn\xc3\xaf" "code");
     ASSERT_EQ(subscriber.waitFor(1).size(), 1u);
     ASSERT_EQ(leaving.waitFor(1).size(), 1u);
-    // watch prints the event as the store holds it, after its type.
+    // watch prints the event as the store holds it, after its type. The
+    // announcement goes out before the append, so the line may come later.
     std::string stored;
-    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
-        if (entry.path().extension() == ".log")
-            stored = readFile(entry.path().string());
+    waitUntil([&] {
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+            if (entry.path().extension() == ".log")
+                stored = readFile(entry.path().string());
+        return !stored.empty();
+    });
     ASSERT_NE(stored, "");
     EXPECT_TRUE(waitUntil([&] { return readFile(dir.file("watch.txt")).find("\nSet " + stored) != std::string::npos; }))
         << readFile(dir.file("watch.txt")) << "\nstored: " << stored;

@@ -1,5 +1,6 @@
 #include "TcpReceiver.h"
 
+#include <pthread.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -7,6 +8,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -121,6 +123,13 @@ ListenerSetup TcpReceiver::setupOf(const Settings& s) const
 
 void TcpReceiver::run(std::stop_token stop)
 {
+    // OpenSSL writes with write(2): a TLS alert or close_notify to a client
+    // that has gone would raise SIGPIPE. Blocked on this thread it stays
+    // pending and harmless, whatever the process does with the signal.
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
     std::stop_callback wake(stop, [this] {
         const std::uint64_t one = 1;
         (void)!write(wakeFd_, &one, sizeof one);
