@@ -33,7 +33,9 @@ constexpr double kRetrySeconds = 5;
 constexpr unsigned char kTlsHandshakeRecord = 0x16;
 
 // Kinds of refusal, each said once on standard error.
-enum Refusal : unsigned { OverLimit = 1, PlainText = 2, BadCertificate = 4, HandshakeFailed = 8, SlowHandshake = 16 };
+enum Refusal : unsigned {
+    OverLimit = 1, PlainText = 2, BadCertificate = 4, HandshakeFailed = 8, SlowHandshake = 16, OutOfDescriptors = 32
+};
 
 double realClock()
 {
@@ -142,6 +144,7 @@ void TcpReceiver::run(std::stop_token stop)
             lastTick = now;
             followSettings(now);
             sweepIdle(now);
+            resumeListener();
         }
         const int n = epoll_wait(epoll_, events.data(), static_cast<int>(events.size()), kTickMs);
         if (n <= 0)
@@ -224,6 +227,17 @@ void TcpReceiver::openListener(const ListenerSetup& setup)
     boundPort_ = localPort(fd);
 }
 
+void TcpReceiver::resumeListener()
+{
+    if (!listenerResting_ || listenFd_ < 0)
+        return;
+    epoll_event e{};
+    e.events = EPOLLIN;
+    e.data.u64 = kListenTag;
+    epoll_ctl(epoll_, EPOLL_CTL_MOD, listenFd_, &e);
+    listenerResting_ = false;
+}
+
 void TcpReceiver::closeListener()
 {
     if (listenFd_ >= 0) {
@@ -231,6 +245,7 @@ void TcpReceiver::closeListener()
         ::close(listenFd_);
         listenFd_ = -1;
     }
+    listenerResting_ = false;
     boundPort_ = 0;
 }
 
@@ -243,9 +258,21 @@ void TcpReceiver::acceptAll(double now)
         if (fd < 0) {
             if (errno == EINTR || errno == ECONNABORTED)
                 continue;
-            // EAGAIN: all taken. EMFILE and the like: the pending ones wait
-            // in the backlog until a connection ends.
-            return;
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                // Out of descriptors or memory: the listener would stay
+                // readable and spin the thread. It rests until the next tick;
+                // the pending connections wait in the backlog.
+                if ((reported_ & OutOfDescriptors) == 0)
+                    std::fprintf(stderr, "BrantwellSrv: %s connections wait to be taken: %s (said once)\n", name(),
+                                 std::strerror(errno));
+                reported_ |= OutOfDescriptors;
+                listenerResting_ = true;
+                epoll_event e{};
+                e.events = 0;
+                e.data.u64 = kListenTag;
+                epoll_ctl(epoll_, EPOLL_CTL_MOD, listenFd_, &e);
+            }
+            return;  // EAGAIN: all taken
         }
         if (connections_.size() >= limits_.maxConnections) {
             refuse(fd, OverLimit, "more than " + std::to_string(limits_.maxConnections) + " connections at once");

@@ -78,6 +78,7 @@ private:
     void followSettings(double now);
     void openListener(const ListenerSetup& setup);
     void closeListener();
+    void resumeListener();
     void acceptAll(double now);
     void serve(Connection& c, double now);
     bool readPlain(Connection& c, double now);
@@ -101,6 +102,7 @@ private:
     int epoll_ = -1;
     int wakeFd_ = -1;
     int listenFd_ = -1;
+    bool listenerResting_ = false;  // out of descriptors: not polled until the next tick
     ListenerSetup setup_;       // what the listener was opened with
     double lastAttempt_ = -1e9;  // a listener that failed is tried again every few seconds
     std::atomic<std::uint16_t> boundPort_{0};

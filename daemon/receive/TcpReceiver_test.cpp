@@ -295,3 +295,45 @@ TEST(TcpReceiver, StoresWhatRsyslogForwardsWithOctetCountingAndWithLineFraming)
                 << framing << " " << i << "\n" << lines;
     EXPECT_EQ(r.receiver.transport().framesCut.load(), 0u);
 }
+
+namespace {
+
+double processCpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+           + static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+} // namespace
+
+TEST(TcpReceiver, OutOfDescriptorsItRestsInsteadOfSpinningAndTakesTheWaitingConnectionsLater)
+{
+    TcpReception r;
+    // The clients are another process, started before this one runs out:
+    // they connect a second later.
+    const std::string clients = "timeout 20 python3 -c 'import socket,time\n"
+                                "time.sleep(1)\n"
+                                "s=[socket.create_connection((\"127.0.0.1\"," + std::to_string(r.port) + ")) for i in range(5)]\n"
+                                "[c.sendall(b\"<13>waited \" + str(i).encode() + b\"\\n\") for i, c in enumerate(s)]\n"
+                                "time.sleep(4)' &";
+    ASSERT_EQ(std::system(clients.c_str()), 0);
+    rlimit saved{};
+    getrlimit(RLIMIT_NOFILE, &saved);
+    // No room for one more descriptor: a new one takes the lowest free
+    // number, which must be below the limit.
+    const int lowestFree = dup(0);
+    ::close(lowestFree);
+    rlimit tight = saved;
+    tight.rlim_cur = static_cast<rlim_t>(lowestFree);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    const double cpu = processCpuSeconds();
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const double spent = processCpuSeconds() - cpu;
+    setrlimit(RLIMIT_NOFILE, &saved);
+    EXPECT_LT(spent, 0.5) << "the receiver spun on a listener it could not accept from";
+    ASSERT_TRUE(r.waitForStored(5));
+    EXPECT_EQ(r.receiver.transport().connectionsAccepted.load(), 5u);
+}
