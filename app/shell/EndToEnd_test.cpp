@@ -102,26 +102,30 @@ private:
         return subscribed.wait(10000);
     }
 
-    // Starts the daemon and waits until it owns its name on the bus.
-    void startDaemon()
+    // Starts the daemon; true once it owns its name on the bus.
+    bool startDaemon()
     {
-        const QString binary = qEnvironmentVariable("BRANTWELL_DAEMON");
         port_ = test::freeUdpPort();
         auto env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), bus_->address());
         daemon_.setProcessEnvironment(env);
         daemon_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        daemon_.start(binary, {QStringLiteral("--data-dir"), QString::fromStdString(store_->path()),
-                               QStringLiteral("--port"), QString::number(port_)});
-        QVERIFY(daemon_.waitForStarted(5000));
+        daemon_.start(qEnvironmentVariable("BRANTWELL_DAEMON"),
+                      {QStringLiteral("--data-dir"), QString::fromStdString(store_->path()), QStringLiteral("--port"),
+                       QString::number(port_)});
+        if (!daemon_.waitForStarted(5000))
+            return false;
         auto watcher = connection();
-        QTRY_VERIFY_WITH_TIMEOUT(
-            watcher.interface()->isServiceRegistered(QString::fromLatin1(kDaemonService)).value(), 10000);
+        return QTest::qWaitFor(
+            [&] { return watcher.interface()->isServiceRegistered(QString::fromLatin1(kDaemonService)).value(); },
+            10000);
     }
 
 private Q_SLOTS:
     void init()
     {
+        if (const QString why = daemonMissing(); !why.isEmpty())
+            QSKIP(qPrintable(why));
         bus_ = std::make_unique<testkit::PrivateBus>();
         QVERIFY(!bus_->address().isEmpty());
         store_ = std::make_unique<testkit::StoreDir>();
@@ -140,11 +144,7 @@ private Q_SLOTS:
 
     void listsADatagramAndDeletesItFromTheFiles()
     {
-        if (const QString why = daemonMissing(); !why.isEmpty())
-            QSKIP(qPrintable(why));
-        startDaemon();
-        if (QTest::currentTestFailed())
-            return;
+        QVERIFY(startDaemon());
         WindowController window({store_->path(), port_}, connection());
         QVERIFY(waitForSubscription(window));
         window.show();
@@ -172,8 +172,6 @@ private Q_SLOTS:
 
     void takesOutTheRowOfAnEventRemovedByAge()
     {
-        if (const QString why = daemonMissing(); !why.isEmpty())
-            QSKIP(qPrintable(why));
         // Notices older than one minute go; the daemon's first removal
         // pass runs as it starts.
         store_->writeSettings({{"removalNotice", 1}, {"removalNoticeUnits", 0}});
@@ -185,9 +183,7 @@ private Q_SLOTS:
         window.show();
         window.Scan();
         QCOMPARE(window.events()->rowCount(), 2);
-        startDaemon();
-        if (QTest::currentTestFailed())
-            return;
+        QVERIFY(startDaemon());
         QTRY_COMPARE_WITH_TIMEOUT(window.events()->rowCount(), 1, 10000);
         QCOMPARE(QString::fromStdString(window.events()->record(0).message), QStringLiteral("kept"));
         QVERIFY(allFiles(*store_).find(formatEventLine(old)) == std::string::npos);
@@ -195,14 +191,10 @@ private Q_SLOTS:
 
     void raisesAPopupWithTheEventsHeaderAndDetails()
     {
-        if (const QString why = daemonMissing(); !why.isEmpty())
-            QSKIP(qPrintable(why));
         store_->writeSettings({{"popupEvents", 5},
                                {"popupDisplayArray", {"Critical", "Error"}},
                                {"dateFormat", "yyyy-MM-dd HH:mm:ss"}});
-        startDaemon();
-        if (QTest::currentTestFailed())
-            return;
+        QVERIFY(startDaemon());
         WindowController window({store_->path(), port_}, connection());
         QVERIFY(waitForSubscription(window));
         window.show();
@@ -225,11 +217,7 @@ private Q_SLOTS:
 
     void subscribesAgainWhenTheDaemonRestarts()
     {
-        if (const QString why = daemonMissing(); !why.isEmpty())
-            QSKIP(qPrintable(why));
-        startDaemon();
-        if (QTest::currentTestFailed())
-            return;
+        QVERIFY(startDaemon());
         WindowController window({store_->path(), port_}, connection());
         QVERIFY(waitForSubscription(window));
         window.show();
@@ -243,9 +231,7 @@ private Q_SLOTS:
         const long long now = QDateTime::currentSecsSinceEpoch();
         const EventRecord meanwhile{std::to_string(now - 86400), "User.Notice", "10.0.0.9", "while away"};
         store_->write(eventLogFileName(now - 86400), formatEventLine(meanwhile));
-        startDaemon();
-        if (QTest::currentTestFailed())
-            return;
+        QVERIFY(startDaemon());
         QTRY_VERIFY_WITH_TIMEOUT(!subscribed.isEmpty(), 10000);
         QCOMPARE(subscribed.first().first().toBool(), true);
         QTRY_COMPARE_WITH_TIMEOUT(window.events()->rowCount(), 2, 10000);
@@ -258,11 +244,7 @@ private Q_SLOTS:
 
     void listsExactlyTheFilesAfterTheDaemonLeftEventsOut()
     {
-        if (const QString why = daemonMissing(); !why.isEmpty())
-            QSKIP(qPrintable(why));
-        startDaemon();
-        if (QTest::currentTestFailed())
-            return;
+        QVERIFY(startDaemon());
         WindowController window({store_->path(), port_}, connection());
         QVERIFY(waitForSubscription(window));
         window.show();
@@ -288,11 +270,7 @@ private Q_SLOTS:
 
     void listsWhatTheFilesHoldNewestFirstAtTheNextStart()
     {
-        if (const QString why = daemonMissing(); !why.isEmpty())
-            QSKIP(qPrintable(why));
-        startDaemon();
-        if (QTest::currentTestFailed())
-            return;
+        QVERIFY(startDaemon());
         {
             WindowController window({store_->path(), port_}, connection());
             QVERIFY(waitForSubscription(window));
@@ -311,11 +289,7 @@ private Q_SLOTS:
 
     void anExcludeFilterMadeInTheEditorsDropsMatchingDatagrams()
     {
-        if (const QString why = daemonMissing(); !why.isEmpty())
-            QSKIP(qPrintable(why));
-        startDaemon();
-        if (QTest::currentTestFailed())
-            return;
+        QVERIFY(startDaemon());
         WindowController window({store_->path(), port_}, connection());
         window.show();
         window.Tools();
@@ -342,11 +316,7 @@ private Q_SLOTS:
 
     void exportSettingsSavedInTheEditorAreWhatTheDaemonHolds()
     {
-        if (const QString why = daemonMissing(); !why.isEmpty())
-            QSKIP(qPrintable(why));
-        startDaemon();
-        if (QTest::currentTestFailed())
-            return;
+        QVERIFY(startDaemon());
         WindowController window({store_->path(), port_}, connection());
         window.show();
         window.Tools();
