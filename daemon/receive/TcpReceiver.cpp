@@ -219,22 +219,24 @@ void TcpReceiver::openListener(const ListenerSetup& setup)
         errno = saved;
         return;
     }
-    epoll_event e{};
-    e.events = EPOLLIN;
-    e.data.u64 = kListenTag;
-    epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &e);
     listenFd_ = fd;
+    pollListener(EPOLL_CTL_ADD, EPOLLIN);
     boundPort_ = localPort(fd);
+}
+
+void TcpReceiver::pollListener(int operation, std::uint32_t events)
+{
+    epoll_event e{};
+    e.events = events;
+    e.data.u64 = kListenTag;
+    epoll_ctl(epoll_, operation, listenFd_, &e);
 }
 
 void TcpReceiver::resumeListener()
 {
     if (!listenerResting_ || listenFd_ < 0)
         return;
-    epoll_event e{};
-    e.events = EPOLLIN;
-    e.data.u64 = kListenTag;
-    epoll_ctl(epoll_, EPOLL_CTL_MOD, listenFd_, &e);
+    pollListener(EPOLL_CTL_MOD, EPOLLIN);
     listenerResting_ = false;
 }
 
@@ -267,10 +269,7 @@ void TcpReceiver::acceptAll(double now)
                                  std::strerror(errno));
                 reported_ |= OutOfDescriptors;
                 listenerResting_ = true;
-                epoll_event e{};
-                e.events = 0;
-                e.data.u64 = kListenTag;
-                epoll_ctl(epoll_, EPOLL_CTL_MOD, listenFd_, &e);
+                pollListener(EPOLL_CTL_MOD, 0);
             }
             return;  // EAGAIN: all taken
         }

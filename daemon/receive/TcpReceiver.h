@@ -79,6 +79,7 @@ private:
     void openListener(const ListenerSetup& setup);
     void closeListener();
     void resumeListener();
+    void pollListener(int operation, std::uint32_t events);
     void acceptAll(double now);
     void serve(Connection& c, double now);
     bool readPlain(Connection& c, double now);
