@@ -22,6 +22,7 @@
 
 #include "BusNames.h"
 #include "testkit/CtlProcess.h"
+#include "testkit/DaemonOnBus.h"
 #include "testkit/DaemonProcess.h"
 #include "testkit/PrivateMounts.h"
 #include "testkit/EventSubscriber.h"
@@ -77,28 +78,8 @@ std::unique_ptr<DaemonProcess> watch(const std::string& output, const std::strin
     return process;
 }
 
-class ChannelTest : public ::testing::Test {
+class ChannelTest : public DaemonOnBus {
 protected:
-    TestBus bus;
-    TempDir dir;
-    std::uint16_t port = freeUdpPort();
-    DaemonProcess daemon{BRANTWELL_SRV_PATH, {"--data-dir", dir.path(), "--port", std::to_string(port)},
-                         dir.file("stderr.txt")};
-
-    void SetUp() override
-    {
-        ASSERT_TRUE(bus.ready());
-        ASSERT_TRUE(daemon.start());
-        ASSERT_TRUE(daemon.waitForPort(port));
-        // The name is owned once a call gets through.
-        for (int i = 0; i < 300; ++i) {
-            if (ctl("stats").exit == 0)
-                return;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        FAIL() << "the daemon never answered on the bus";
-    }
-
     std::string todaysFile() const { return dir.file(brantwell::eventLogFileName(std::time(nullptr))); }
 
     // setCommand with a raw text; the reply, or the D-Bus error name.

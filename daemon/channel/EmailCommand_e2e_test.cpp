@@ -12,6 +12,7 @@
 
 #include "BusNames.h"
 #include "testkit/CtlProcess.h"
+#include "testkit/DaemonOnBus.h"
 #include "testkit/DaemonProcess.h"
 #include "testkit/SmtpPeers.h"
 #include "testkit/TestBus.h"
@@ -47,28 +48,8 @@ std::string call(const json& command)
     }
 }
 
-class EmailCommand : public ::testing::Test {
+class EmailCommand : public DaemonOnBus {
 protected:
-    TestBus bus;
-    TempDir dir;
-    std::uint16_t port = freeUdpPort();
-    DaemonProcess daemon{BRANTWELL_SRV_PATH, {"--data-dir", dir.path(), "--port", std::to_string(port)},
-                         dir.file("stderr.txt")};
-
-    void SetUp() override
-    {
-        ASSERT_TRUE(bus.ready());
-        ASSERT_TRUE(daemon.start());
-        ASSERT_TRUE(daemon.waitForPort(port));
-        ASSERT_TRUE(waitFor([] { return ctl("stats").exit == 0; }));
-    }
-
-    void TearDown() override
-    {
-        if (HasFailure())
-            std::fprintf(stderr, "daemon's standard error:\n%s\n", readFile(dir.file("stderr.txt")).c_str());
-    }
-
     void useServer(unsigned smtpPort)
     {
         const json settings = {{"actionsEmailServer", "127.0.0.1"},   {"actionsEmailPort", smtpPort},
