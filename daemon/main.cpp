@@ -1,4 +1,7 @@
 // BrantwellSrv: the syslog daemon.
+#include <sys/resource.h>
+
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -28,6 +31,22 @@ void printHelp()
 {
     std::fprintf(stderr, "BrantwellSrv: %s%s\nTry 'BrantwellSrv --help'.\n", message, value ? value : "");
     std::exit(2);
+}
+
+// Two stream receivers of 512 connections each, the day's files, the bus
+// and the action workers need more than the common soft limit of 1,024
+// descriptors. The service unit sets its own limit; started by hand, the
+// daemon takes what the hard limit allows (up to the unit's 65,536).
+void raiseDescriptorLimit()
+{
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) != 0)
+        return;
+    const rlim_t wanted = files.rlim_max == RLIM_INFINITY ? 65536 : std::min<rlim_t>(files.rlim_max, 65536);
+    if (files.rlim_cur != RLIM_INFINITY && files.rlim_cur < wanted) {
+        files.rlim_cur = wanted;
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
 }
 
 } // namespace
@@ -69,6 +88,7 @@ int main(int argc, char** argv)
     sigaddset(&set, SIGINT);
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+    raiseDescriptorLimit();
 
     brantwell::Daemon daemon(options);
     if (!daemon.start())
