@@ -1,8 +1,11 @@
 #include "EditorPage.h"
 
-
 #include <algorithm>
 
+#include <QAbstractSpinBox>
+#include <QApplication>
+#include <QComboBox>
+#include <QEvent>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -254,9 +257,47 @@ void EditorPage::onCancel()
     Q_EMIT closeRequested(parentTab);
 }
 
+namespace {
+
+// Turning the wheel to scroll a long form must not change the field that
+// happens to pass under the pointer: a removal age cut from 30 days to 5
+// that way deletes events on the next Save. Fields take the wheel only
+// once they have the focus (clicked or tabbed into).
+class WheelGuard final : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() != QEvent::Wheel)
+            return false;
+        auto* field = qobject_cast<QWidget*>(watched);
+        if (!field || field->hasFocus())
+            return false;
+        event->ignore();  // on to the scroll area
+        return true;
+    }
+};
+
+void guardWheel(QWidget* form)
+{
+    static auto* guard = new WheelGuard(qApp);
+    const auto fields = form->findChildren<QWidget*>();
+    for (QWidget* field : fields) {
+        if (!qobject_cast<QAbstractSpinBox*>(field) && !qobject_cast<QComboBox*>(field))
+            continue;
+        field->setFocusPolicy(Qt::StrongFocus);
+        field->installEventFilter(guard);  // installing twice keeps one filter
+    }
+}
+
+} // namespace
+
 void EditorPage::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
+    guardWheel(this);
     // Shown again after the page set switched away: read afresh. A window
     // that is only restored keeps the edits in progress.
     if (needsReload_) {

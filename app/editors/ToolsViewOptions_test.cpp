@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
+#include <QWheelEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -65,6 +66,29 @@ private Q_SLOTS:
     {
         page_.reset();
         bench_.reset();
+    }
+
+    // The wheel scrolls the form; it changes a field only once the user
+    // has put the focus there.
+    void theWheelPassingOverAFieldLeavesItAlone()
+    {
+        open(nullptr);
+        auto* age = c<QSpinBox>("removalAlertingAge");
+        auto* units = c<QComboBox>("removalAlertingUnits");
+        const auto turn = [&](QWidget* w) {
+            QWheelEvent wheel(QPointF(w->rect().center()), QPointF(w->mapToGlobal(w->rect().center())), QPoint(),
+                              QPoint(0, -120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(w, &wheel);
+        };
+        turn(age);
+        turn(units);
+        QCOMPARE(age->value(), 30);
+        QCOMPARE(units->currentIndex(), 2);
+        QVERIFY(!c<QPushButton>("saveButton")->isEnabled());
+        age->setFocus();
+        QVERIFY(QTest::qWaitFor([&] { return age->hasFocus(); }));
+        turn(age);
+        QCOMPARE(age->value(), 29);
     }
 
     void withoutASettingsFileShowsTheDefaultsAndSendsOnlyItsKeys()
