@@ -4,6 +4,7 @@
 #include <QHeaderView>
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QShortcut>
 #include <QShowEvent>
 #include <QVBoxLayout>
 
@@ -140,6 +141,12 @@ ReportsView::ReportsView(std::string dataDir, std::function<std::string()> dateF
     connect(exportButton, &QPushButton::clicked, this, &ReportsView::exportResults);
     connect(printButton, &QPushButton::clicked, this, &ReportsView::printResults);
     connect(tableView_, &QTableView::clicked, this, &ReportsView::tableClicked);
+    // Return opens and closes the chosen group from the keyboard as a click does.
+    for (const auto key : {Qt::Key_Return, Qt::Key_Enter}) {
+        auto* toggle = new QShortcut(QKeySequence(key), tableView_);
+        toggle->setContext(Qt::WidgetShortcut);
+        connect(toggle, &QShortcut::activated, this, &ReportsView::tableClicked);
+    }
     tableView_->viewport()->installEventFilter(this);
 
     viewWillAppear();

@@ -139,6 +139,19 @@ private Q_SLOTS:
         clickRow(1);
         QCOMPARE(column(model(), 0), (QStringList{"h1", "h2"}));
         QCOMPARE(mark(0) + mark(1), QStringLiteral("++"));
+
+        // From the keyboard: Down to the second group, Return opens it,
+        // Return again closes it.
+        QTableView* table = view_->tableView();
+        table->setFocus();
+        QVERIFY(QTest::qWaitFor([&] { return table->hasFocus(); }));
+        table->selectRow(0);
+        table->setCurrentIndex(model().index(0, 0));
+        QTest::keyClick(table, Qt::Key_Down);
+        QTest::keyClick(table, Qt::Key_Return);
+        QCOMPARE(column(model(), 3), (QStringList{"", "", "second"}));
+        QTest::keyClick(table, Qt::Key_Return);
+        QCOMPARE(model().rowCount(), 2);
     }
 
     void groupsByExactValueInFirstMetOrder_data()
