@@ -1,5 +1,9 @@
 #include "ReportModel.h"
 
+#include <QThreadPool>
+
+#include <utility>
+
 #include "ReportMarks.h"
 
 namespace brantwell {
@@ -32,7 +36,7 @@ QVariant ReportModel::headerData(int section, Qt::Orientation orientation, int r
 void ReportModel::setReport(std::unique_ptr<Report> report)
 {
     beginResetModel();
-    report_ = std::move(report);
+    std::unique_ptr<Report> previous = std::exchange(report_, std::move(report));
     rows_.clear();
     rows_.shrink_to_fit();
     open_.clear();
@@ -44,6 +48,12 @@ void ReportModel::setReport(std::unique_ptr<Report> report)
         open_.assign(report_->groupCount(), 0);
     }
     endResetModel();
+    // A report of a million events takes about half a second to free: not
+    // on the GUI thread. It is plain data, owned by nothing else.
+    if (previous) {
+        Report* old = previous.release();
+        QThreadPool::globalInstance()->start([old] { delete old; });
+    }
 }
 
 bool ReportModel::isGroupRow(int row) const
