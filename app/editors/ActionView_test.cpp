@@ -23,14 +23,7 @@ using nlohmann::json;
 
 namespace {
 
-template <typename T = QWidget>
-T* child(QWidget* parent, const char* name)
-{
-    auto* w = parent->findChild<T*>(QString::fromLatin1(name));
-    if (!w)
-        qWarning("no %s", name);
-    return w;
-}
+using testkit::child;
 
 // The command sheet the editor has open, once it is shown.
 QDialog* openSheet(ActionView& editor, const char* name)

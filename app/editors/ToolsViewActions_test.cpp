@@ -27,14 +27,7 @@ using nlohmann::json;
 
 namespace {
 
-template <typename T = QWidget>
-T* child(QObject* parent, const char* name)
-{
-    auto* w = parent->findChild<T*>(QString::fromLatin1(name));
-    if (!w)
-        qWarning("no %s", name);
-    return w;
-}
+using testkit::child;
 
 void click(QObject* parent, const char* name)
 {

@@ -8,8 +8,20 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QTimer>
+#include <QWidget>
 
 namespace brantwell::testkit {
+
+// A child by object name, as a user finds a control by its place; warns
+// (and the test then fails on the null) when there is none.
+template <typename T = QWidget>
+T* child(QObject* parent, const char* name)
+{
+    auto* w = parent->findChild<T*>(QString::fromLatin1(name));
+    if (!w)
+        qWarning("no %s", name);
+    return w;
+}
 
 // Waits for the next modal message box (other than `after`) and hands it
 // to `act`, which must close it.

@@ -83,17 +83,10 @@ protected:
     std::string todaysFile() const { return dir.file(brantwell::eventLogFileName(std::time(nullptr))); }
 
     // setCommand with a raw text; the reply, or the D-Bus error name.
-    std::string call(const std::string& text)
+    static std::string call(const std::string& text)
     {
-        auto connection = sdbus::createSystemBusConnection();
-        auto proxy = sdbus::createProxy(*connection, kService, kObjectPath);
-        try {
-            std::string reply;
-            proxy->callMethod(brantwell::bus::kSetCommand).onInterface(kInterface).withArguments(text).storeResultsTo(reply);
-            return reply;
-        } catch (const sdbus::Error& e) {
-            return e.getName();
-        }
+        const auto answer = setCommand(text);
+        return answer.error.empty() ? answer.reply : answer.error;
     }
 
     std::string waitForLines(std::size_t lines, int ms = 5000)
@@ -442,24 +435,6 @@ TEST_F(ChannelTest, DeeplyNestedCommandsAreRefusedAndTheDaemonLives)
     EXPECT_EQ(call(json({{"command", "save"}, {"Settings", {{"hostsDisplay", false}}}}).dump()), "Received");
 }
 
-namespace {
-
-// setCommand with a raw text: the reply, or "name: message" of the error.
-std::string callForAnswer(const std::string& text)
-{
-    auto connection = sdbus::createSystemBusConnection();
-    auto proxy = sdbus::createProxy(*connection, kService, kObjectPath);
-    try {
-        std::string reply;
-        proxy->callMethod(brantwell::bus::kSetCommand).onInterface(kInterface).withArguments(text).storeResultsTo(reply);
-        return reply;
-    } catch (const sdbus::Error& e) {
-        return e.getName() + ": " + e.getMessage();
-    }
-}
-
-} // namespace
-
 // On a full disk an update cannot rewrite its file and a save cannot write
 // the settings: the caller is told so, by name, instead of "Received".
 TEST(ChannelOnAFullDisk, UpdateAndSaveAnswerWithWhatFailed)
@@ -491,14 +466,14 @@ TEST(ChannelOnAFullDisk, UpdateAndSaveAnswerWithWhatFailed)
     writeFile(dir.file("filler"), std::string(64 * 1024, 'f'));  // the disk is full now
 
     const std::string update = json({{"command", "update"}, {"Events", {{victim, "1"}}}}).dump();
-    const std::string answer = callForAnswer(update);
+    const std::string answer = setCommand(update).text();
     EXPECT_EQ(answer.rfind("org.freedesktop.DBus.Error.Failed: ", 0), 0u) << answer;
     EXPECT_NE(answer.find(dayFile + ": No space left on device"), std::string::npos) << answer;
     EXPECT_EQ(ctl("delete " + shellQuote(victim.substr(0, victim.size() - 1))).exit, 1);
     EXPECT_TRUE(readFile(dayFile) == day) << "nothing lost, nothing half-written";
 
     const json settings = {{"popupSound", std::string(8192, 's')}};
-    const std::string saved = callForAnswer(json({{"command", "save"}, {"Settings", settings}}).dump());
+    const std::string saved = setCommand(json({{"command", "save"}, {"Settings", settings}}).dump()).text();
     EXPECT_EQ(saved.rfind("org.freedesktop.DBus.Error.Failed: ", 0), 0u) << saved;
     EXPECT_NE(saved.find("cannot write " + dir.file("Brantwell.ini") + ": No space left on device"),
               std::string::npos) << saved;
@@ -508,7 +483,7 @@ TEST(ChannelOnAFullDisk, UpdateAndSaveAnswerWithWhatFailed)
     EXPECT_TRUE(daemon.running());
 
     ::unlink(dir.file("filler").c_str());
-    EXPECT_EQ(callForAnswer(update), "Received");
+    EXPECT_EQ(setCommand(update).text(), "Received");
     EXPECT_TRUE(readFile(dayFile) == day.substr(victim.size()));
 }
 

@@ -31,21 +31,10 @@ brantwell::test::CtlResult ctl(const std::string& args)
 }
 
 // setCommand with a JSON text: the reply, or the error's name and text.
+// A mail's answer waits for the whole SMTP dialogue.
 std::string call(const json& command)
 {
-    auto connection = sdbus::createSystemBusConnection();
-    auto proxy = sdbus::createProxy(*connection, brantwell::bus::kService, brantwell::bus::kObjectPath);
-    try {
-        std::string reply;
-        proxy->callMethod(brantwell::bus::kSetCommand)
-            .onInterface(brantwell::bus::kInterface)
-            .withTimeout(std::chrono::seconds(60))
-            .withArguments(command.dump())
-            .storeResultsTo(reply);
-        return reply;
-    } catch (const sdbus::Error& e) {
-        return e.getName() + ": " + e.getMessage();
-    }
+    return setCommand(command.dump(), std::chrono::seconds(60)).text();
 }
 
 class EmailCommand : public DaemonOnBus {

@@ -4,11 +4,15 @@
 // with the daemon's and brantwellctl's paths (SRV and CTL).
 #pragma once
 
+#include <chrono>
 #include <cstdio>
 #include <string>
 
+#include <sdbus-c++/sdbus-c++.h>
+
 #include <gtest/gtest.h>
 
+#include "BusNames.h"
 #include "testkit/CtlProcess.h"
 #include "testkit/DaemonProcess.h"
 #include "testkit/TestBus.h"
@@ -16,6 +20,33 @@
 #include "testkit/UdpTestClient.h"
 
 namespace brantwell::test {
+
+// How the daemon answered one "setCommand": its reply, or the D-Bus error.
+struct CommandAnswer {
+    std::string reply;
+    std::string error;    // the error's name; empty when it replied
+    std::string message;  // the error's text
+    // The reply, or "name: text" of the error.
+    std::string text() const { return error.empty() ? reply : error + ": " + message; }
+};
+
+inline CommandAnswer setCommand(const std::string& text, std::chrono::seconds timeout = std::chrono::seconds(25))
+{
+    auto connection = sdbus::createSystemBusConnection();
+    auto proxy = sdbus::createProxy(*connection, bus::kService, bus::kObjectPath);
+    CommandAnswer answer;
+    try {
+        proxy->callMethod(bus::kSetCommand)
+            .onInterface(bus::kInterface)
+            .withTimeout(timeout)
+            .withArguments(text)
+            .storeResultsTo(answer.reply);
+    } catch (const sdbus::Error& e) {
+        answer.error = e.getName();
+        answer.message = e.getMessage();
+    }
+    return answer;
+}
 
 class DaemonOnBus : public ::testing::Test {
 protected:
