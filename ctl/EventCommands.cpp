@@ -1,4 +1,4 @@
-// delete, watch and test-message: the stored and announced events.
+// delete and test-message: the stored and announced events.
 #include <arpa/inet.h>
 #include <poll.h>
 #include <netinet/in.h>
@@ -11,8 +11,6 @@
 #include <map>
 #include <string>
 #include <string_view>
-
-#include <sdbus-c++/sdbus-c++.h>
 
 #include "BusNames.h"
 #include "Ctl.h"
@@ -30,68 +28,6 @@ int deleteLines(const std::vector<std::string>& lines)
     for (const auto& [line, n] : counts)
         events[line] = std::to_string(n);
     return sendCommand({{"command", "update"}, {"Events", events}});
-}
-
-namespace {
-
-// Prints the events of one "Brantwell" signal, one line each, in one write.
-// Read in place from the message (no copies into maps): a subscriber that
-// keeps up with a fast sender must spend little per event.
-void printAnnouncement(sdbus::Signal& signal)
-{
-    static const std::string kEvents = "a{ss}", kEvent = "{ss}", kEntry = "ss";
-    std::string out;
-    if (!signal.enterContainer(kEvents))
-        return;
-    while (signal.enterContainer(kEvent)) {
-        std::string_view type, date, priority, host, message;
-        while (signal.enterDictEntry(kEntry)) {
-            char* key = nullptr;
-            char* value = nullptr;
-            signal >> key >> value;
-            signal.exitDictEntry();
-            if (!key || !value)
-                continue;
-            const std::string_view k(key);
-            auto* field = k == "Type" ? &type : k == "Date" ? &date : k == "Priority" ? &priority
-                        : k == "Host" ? &host : k == "Message" ? &message : nullptr;
-            if (field)
-                *field = value;
-        }
-        signal.clearFlags();
-        signal.exitContainer();
-        out.append(type).append(" ").append(date).append(",").append(priority).append(",");
-        out.append(host).append(",").append(message).append("\n");
-    }
-    signal.clearFlags();
-    signal.exitContainer();
-    std::fwrite(out.data(), 1, out.size(), stdout);
-    std::fflush(stdout);
-}
-
-} // namespace
-
-int watch()
-{
-    try {
-        auto connection = sdbus::createSystemBusConnection();
-        auto proxy = sdbus::createProxy(*connection, bus::kService, bus::kObjectPath);
-        proxy->registerSignalHandler(bus::kInterface, bus::kEventSignal, printAnnouncement);
-        // The daemon may have had to leave events out: say how many.
-        proxy->uponSignal(bus::kEventsDroppedSignal).onInterface(bus::kInterface).call([](std::uint64_t count) {
-            std::printf("Dropped %llu\n", static_cast<unsigned long long>(count));
-            std::fflush(stdout);
-        });
-        proxy->finishRegistration();
-        // The daemon sends its events to subscribers only.
-        proxy->callMethod(bus::kSubscribe).onInterface(bus::kInterface);
-        // Tells a script that the subscription is in place.
-        std::fprintf(stderr, "brantwellctl: watching\n");
-        connection->enterEventLoop();
-        return kOk;
-    } catch (const sdbus::Error& e) {
-        return reportError(e);
-    }
 }
 
 int testMessage(int port)
