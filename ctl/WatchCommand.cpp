@@ -6,9 +6,11 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <functional>
+#include <memory>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -94,6 +96,36 @@ int connectSystemBus()
     throw BusFailure("cannot connect to the system bus (" + why + ")");
 }
 
+// Bytes read and not yet handled. Unlike a string it does not zero the
+// room it makes for the next read.
+class ReadBuffer {
+public:
+    std::string_view view() const { return {data_.get(), size_}; }
+    void consume(std::size_t n)
+    {
+        std::memmove(data_.get(), data_.get() + n, size_ - n);
+        size_ -= n;
+    }
+    // Space for at least `n` more bytes, at the end.
+    char* room(std::size_t n, std::size_t& available)
+    {
+        if (capacity_ - size_ < n) {
+            const std::size_t capacity = std::max(capacity_ * 2, size_ + n);
+            auto grown = std::make_unique_for_overwrite<char[]>(capacity);
+            std::memcpy(grown.get(), data_.get(), size_);
+            data_ = std::move(grown);
+            capacity_ = capacity;
+        }
+        available = capacity_ - size_;
+        return data_.get() + size_;
+    }
+    void added(std::size_t n) { size_ += n; }
+
+private:
+    std::unique_ptr<char[]> data_ = std::make_unique_for_overwrite<char[]>(256 * 1024);
+    std::size_t size_ = 0, capacity_ = 256 * 1024;
+};
+
 // The connection, its read buffer and what it has learnt of the bus.
 class Connection {
 public:
@@ -135,7 +167,7 @@ public:
             while (!stop) {
                 Message m;
                 std::size_t size = 0;
-                const auto parsed = wire::parseMessage(std::string_view(buffer_).substr(used), m, size);
+                const auto parsed = wire::parseMessage(buffer_.view().substr(used), m, size);
                 if (parsed == wire::Parse::Malformed)
                     throw BusFailure("the bus sent a message this client cannot read");
                 if (parsed == wire::Parse::Incomplete)
@@ -143,7 +175,7 @@ public:
                 used += size;
                 stop = !handle(m);
             }
-            buffer_.erase(0, used);
+            buffer_.consume(used);
             if (stop)
                 return true;
             if (beforeWait)
@@ -232,14 +264,16 @@ private:
             timedOut_ = true;
             return;
         }
-        // Large reads: a fast daemon sends many events per wake-up.
-        constexpr std::size_t kChunk = 256 * 1024;
-        const std::size_t had = buffer_.size();
-        buffer_.resize(had + kChunk);
+        // Large reads (what is free of a buffer that starts at 256 KiB): a
+        // fast daemon sends many events per wake-up.
+        constexpr std::size_t kChunk = 64 * 1024;
+        std::size_t available = 0;
+        char* into = buffer_.room(kChunk, available);
         ssize_t n;
-        while ((n = ::read(fd_, buffer_.data() + had, kChunk)) < 0 && errno == EINTR) {
+        while ((n = ::read(fd_, into, available)) < 0 && errno == EINTR) {
         }
-        buffer_.resize(had + static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+        if (n > 0)
+            buffer_.added(static_cast<std::size_t>(n));
         if (n == 0)
             throw BusFailure("the bus closed the connection");
         if (n < 0)
@@ -249,12 +283,13 @@ private:
     std::string line()
     {
         for (;;) {
-            if (const auto at = buffer_.find("\r\n"); at != std::string::npos) {
-                std::string l = buffer_.substr(0, at);
-                buffer_.erase(0, at + 2);
+            const std::string_view read = buffer_.view();
+            if (const auto at = read.find("\r\n"); at != std::string_view::npos) {
+                std::string l(read.substr(0, at));
+                buffer_.consume(at + 2);
                 return l;
             }
-            if (buffer_.size() > 16384)
+            if (read.size() > 16384)
                 throw BusFailure("the bus answered the authentication with too long a line");
             fill(kCallTimeoutMs);
             if (timedOut_)
@@ -280,7 +315,7 @@ private:
     }
 
     int fd_;
-    std::string buffer_;
+    ReadBuffer buffer_;
     std::uint32_t nextSerial_ = 1;
     bool timedOut_ = false;
 };

@@ -289,9 +289,14 @@ std::size_t CommandChannel::takeQueued(std::vector<Pending>& out, bool sleepIfEm
         const std::size_t limit = std::min(queued_, kEventsPerSignal);
         if (out.size() < limit)
             out.resize(limit);
+        std::size_t bytes = 0;
         for (; n < limit; ++n) {
             Pending& slot = ring_[(head_ + n) % kQueueLimit];
             if (slot.type != type)
+                break;
+            bytes += kEventOverhead + slot.event.date.size() + slot.event.priority.size() + slot.event.host.size()
+                   + slot.event.message.size();
+            if (n > 0 && bytes > kSignalBytes)
                 break;
             out[n].type = slot.type;
             out[n].event.date.swap(slot.event.date);
