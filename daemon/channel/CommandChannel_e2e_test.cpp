@@ -316,6 +316,25 @@ TEST(ChannelPolicy, ProjectPolicyFileKeepsOthersOut)
     EXPECT_EQ(ctl("stats", "setpriv --reuid=65534 --regid=65534 --clear-groups").exit, 3);
 }
 
+TEST_F(ChannelTest, WatchSubscribesAgainWhenTheDaemonRestarts)
+{
+    auto watcher = watch(dir.file("watch.txt"));
+    ASSERT_TRUE(waitUntil([&] { return counters()["subscribers"] == 1; }));
+    daemon.stop();
+    EXPECT_TRUE(waitUntil([&] { return readFile(dir.file("watch.txt")).find("left the bus") != std::string::npos; }))
+        << readFile(dir.file("watch.txt"));
+    ASSERT_TRUE(daemon.start());
+    ASSERT_TRUE(daemon.waitForPort(port));
+    ASSERT_TRUE(waitUntil([&] { return counters()["subscribers"] == 1; })) << readFile(dir.file("watch.txt"));
+
+    UdpSender sender;
+    sender.send(port, "<14>after the restart");
+    EXPECT_TRUE(waitUntil([&] {
+        return readFile(dir.file("watch.txt")).find(",127.0.0.1,after the restart\n") != std::string::npos;
+    })) << readFile(dir.file("watch.txt"));
+    EXPECT_TRUE(watcher->running()) << "watch outlives the daemon's restart";
+}
+
 TEST_F(ChannelTest, OnlySubscribersGetEventsAndOneThatLeftIsForgotten)
 {
     EventSubscriber listener(/*subscribe=*/false);  // match rules only
