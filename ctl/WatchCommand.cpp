@@ -339,6 +339,7 @@ int watch()
         std::string owner;
         std::string out;
         std::uint32_t resubscribe = 0;  // serial of a Subscribe sent after a restart
+        bool refused = false;
 
         // Every message that is not the answer being waited for.
         const auto handle = [&](const Message& m) {
@@ -367,12 +368,12 @@ int watch()
             } else if (m.type == MessageType::Error && resubscribe && m.replySerial == resubscribe) {
                 std::fprintf(stderr, "brantwellctl: the restarted daemon refused the subscription: %.*s\n",
                              static_cast<int>(m.errorName.size()), m.errorName.data());
-                std::exit(kRefused);
+                refused = true;
             } else if (m.type == MessageType::MethodReturn && resubscribe && m.replySerial == resubscribe) {
                 std::fprintf(stderr, "brantwellctl: watching again\n");
                 resubscribe = 0;
             }
-            return true;
+            return !refused;
         };
 
         bus.awaitReply(bus.call(kBus, "/org/freedesktop/DBus", kBus, "Hello"), handle);
@@ -400,7 +401,8 @@ int watch()
             out.clear();
         };
         bus.pump(handle, -1, flush);
-        return kOk;
+        flush();
+        return refused ? kRefused : kOk;
     } catch (const sdbus::Error& e) {
         return reportError(e);
     } catch (const BusFailure& e) {
