@@ -9,11 +9,11 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <functional>
-#include <memory>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -81,8 +81,8 @@ int connectSystemBus()
             if (path.size() + 1 > sizeof sa.sun_path)
                 continue;
             std::memcpy(sa.sun_path + (abstract ? 1 : 0), path.data(), path.size());
-            length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() + (abstract ? 1 : 0)
-                                            + (abstract ? 0 : 1));
+            // A path ends in a NUL; an abstract name starts with one.
+            length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() + 1);
         }
         if (length == 0)
             continue;
