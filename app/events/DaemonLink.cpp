@@ -230,27 +230,38 @@ std::vector<Announcement> DaemonLink::parseAnnouncement(const QDBusMessage& sign
     const auto arg = args.first().value<QDBusArgument>();
     if (arg.currentSignature() != QLatin1String("aa{ss}"))
         return out;
-    const auto events = qdbus_cast<QList<QMap<QString, QString>>>(arg);
-    out.reserve(static_cast<std::size_t>(events.size()));
-    for (const auto& event : events) {
-        const QString type = event.value(QStringLiteral("Type"));
+    // Read in place: converting the list into maps first cost a map and
+    // its nodes per event, a quarter of the window's time under a stream.
+    QString key, value;
+    arg.beginArray();
+    while (!arg.atEnd()) {
         Announcement a{};
-        if (type == QLatin1String("Set"))
-            a.type = Announcement::Type::Set;
-        else if (type == QLatin1String("Remove"))
-            a.type = Announcement::Type::Remove;
-        else
-            continue;
-        const auto field = [&event](const char* key) {
-            return event.value(QString::fromLatin1(key)).toStdString();
-        };
-        a.record = EventRecord{field("Date"), field("Priority"), field("Host"), field("Message")};
+        bool typed = false;
+        arg.beginMap();
+        while (!arg.atEnd()) {
+            arg.beginMapEntry();
+            arg >> key >> value;
+            arg.endMapEntry();
+            if (key == QLatin1String("Type")) {
+                typed = value == QLatin1String("Set") || value == QLatin1String("Remove");
+                a.type = value == QLatin1String("Set") ? Announcement::Type::Set : Announcement::Type::Remove;
+            } else if (key == QLatin1String("Date")) {
+                a.record.date = value.toStdString();
+            } else if (key == QLatin1String("Priority")) {
+                a.record.priority = value.toStdString();
+            } else if (key == QLatin1String("Host")) {
+                a.record.host = value.toStdString();
+            } else if (key == QLatin1String("Message")) {
+                a.record.message = value.toStdString();
+            }
+        }
+        arg.endMap();
         // The same rule as for a stored line: four non-empty fields.
-        if (a.record.date.empty() || a.record.priority.empty() || a.record.host.empty()
-            || a.record.message.empty())
-            continue;
-        out.push_back(std::move(a));
+        if (typed && !a.record.date.empty() && !a.record.priority.empty() && !a.record.host.empty()
+            && !a.record.message.empty())
+            out.push_back(std::move(a));
     }
+    arg.endArray();
     return out;
 }
 
