@@ -14,6 +14,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -339,7 +340,7 @@ int watch()
         std::string owner;
         std::string out;
         std::uint32_t resubscribe = 0;  // serial of a Subscribe sent after a restart
-        bool refused = false;
+        std::optional<sdbus::Error> failed;  // the restarted daemon's answer to Subscribe
 
         // Every message that is not the answer being waited for.
         const auto handle = [&](const Message& m) {
@@ -366,14 +367,12 @@ int watch()
                     }
                 }
             } else if (m.type == MessageType::Error && resubscribe && m.replySerial == resubscribe) {
-                std::fprintf(stderr, "brantwellctl: the restarted daemon refused the subscription: %.*s\n",
-                             static_cast<int>(m.errorName.size()), m.errorName.data());
-                refused = true;
+                failed.emplace(std::string(m.errorName), std::string(wire::firstString(m).value_or("")));
             } else if (m.type == MessageType::MethodReturn && resubscribe && m.replySerial == resubscribe) {
                 std::fprintf(stderr, "brantwellctl: watching again\n");
                 resubscribe = 0;
             }
-            return !refused;
+            return !failed;
         };
 
         bus.awaitReply(bus.call(kBus, "/org/freedesktop/DBus", kBus, "Hello"), handle);
@@ -402,7 +401,8 @@ int watch()
         };
         bus.pump(handle, -1, flush);
         flush();
-        return refused ? kRefused : kOk;
+        // Said as for a first subscription (exit 3 for a refusal).
+        return failed ? reportError(*failed) : kOk;
     } catch (const sdbus::Error& e) {
         return reportError(e);
     } catch (const BusFailure& e) {
