@@ -174,8 +174,8 @@ void pad(std::string& out, std::size_t n)
 
 void field(std::string& out, std::uint8_t code, char type, std::string_view value)
 {
-    if (value.empty() && type != 'u')
-        return;
+    if (value.empty())
+        return;  // a field not given is left out
     pad(out, 8);
     out.push_back(static_cast<char>(code));
     out.push_back(1);

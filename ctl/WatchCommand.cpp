@@ -127,7 +127,7 @@ private:
     std::size_t size_ = 0, capacity_ = 256 * 1024;
 };
 
-// The connection, its read buffer and what it has learnt of the bus.
+// The connection to the bus and the bytes read from it.
 class Connection {
 public:
     Connection() : fd_(connectSystemBus()) { authenticate(); }

@@ -243,8 +243,9 @@ std::vector<Announcement> DaemonLink::parseAnnouncement(const QDBusMessage& sign
             arg >> key >> value;
             arg.endMapEntry();
             if (key == QLatin1String("Type")) {
-                typed = value == QLatin1String("Set") || value == QLatin1String("Remove");
-                a.type = value == QLatin1String("Set") ? Announcement::Type::Set : Announcement::Type::Remove;
+                const bool set = value == QLatin1String("Set");
+                typed = set || value == QLatin1String("Remove");
+                a.type = set ? Announcement::Type::Set : Announcement::Type::Remove;
             } else if (key == QLatin1String("Date")) {
                 a.record.date = value.toStdString();
             } else if (key == QLatin1String("Priority")) {
