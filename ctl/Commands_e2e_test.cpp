@@ -18,6 +18,7 @@
 #include "testkit/TestBus.h"
 #include "testkit/TestSupport.h"
 #include "testkit/UdpTestClient.h"
+#include "testkit/WaitUntil.h"
 
 using namespace brantwell::test;
 using nlohmann::json;
@@ -97,6 +98,8 @@ TEST_F(CtlTest, StatusTellsARunningFromAStoppedDaemonAndCountsTheStore)
     EXPECT_TRUE(contains(running.out, "running and answering")) << running.out;
     EXPECT_TRUE(contains(running.out, "Version: " BRANTWELL_VERSION "\n")) << running.out;
     EXPECT_TRUE(contains(running.out, "UDP port: " + std::to_string(port) + "\n")) << running.out;
+    EXPECT_TRUE(contains(running.out, "UDP reception: receiving on port " + std::to_string(port) + "\n")) << running.out;
+    EXPECT_TRUE(contains(running.out, "TCP reception: off\n")) << running.out;
     // Without --data-dir the daemon's own directory is counted.
     EXPECT_TRUE(contains(running.out, "Data directory: " + dir.path() + "\n")) << running.out;
     EXPECT_TRUE(contains(running.out, "Stored events: 3 in 2 day files\n")) << running.out;
@@ -199,4 +202,44 @@ TEST_F(CtlTest, SaveMergeKeepsTheOtherKeysAndPlainSaveReplacesTheFile)
     EXPECT_TRUE(contains(replaced.out, "--merge")) << "plain save says what it does: " << replaced.out;
     EXPECT_EQ(json::parse(readFile(dir.file("Brantwell.ini"))), change);
     EXPECT_EQ(ctl("get").out, readFile(dir.file("Brantwell.ini")));
+}
+
+// A daemon that runs but cannot receive is not well: rsyslog on the UDP
+// port, or another program on the TCP port the settings name.
+TEST_F(CtlTest, StatusExitsOneAndNamesThePortAnotherSocketHolds)
+{
+    const int udpHolder = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const int tcpHolder = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const std::uint16_t tcpPort = freeLoopbackPort(SOCK_STREAM);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(port);
+    ASSERT_EQ(::bind(udpHolder, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+    sa.sin_port = htons(tcpPort);
+    ASSERT_EQ(::bind(tcpHolder, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+    ASSERT_EQ(::listen(tcpHolder, 1), 0);
+    startDaemon();
+    writeFile(dir.file("tcp.json"), json({{"receptionTcpPort", tcpPort}}).dump());
+    ASSERT_EQ(ctl("save --merge " + dir.file("tcp.json")).exit, 0);
+
+    const std::string udpHeld = "UDP reception: not receiving: UDP port " + std::to_string(port)
+                                + " is held by another program (Address already in use)\n";
+    const std::string tcpHeld = "TCP reception: not receiving: TCP port " + std::to_string(tcpPort)
+                                + " is held by another program (Address already in use)\n";
+    CtlResult held;
+    ASSERT_TRUE(waitUntil([&] { return contains((held = ctl("status")).out, tcpHeld); })) << held.out;
+    EXPECT_EQ(held.exit, 1) << held.out;
+    EXPECT_TRUE(contains(held.out, "running and answering")) << held.out;
+    EXPECT_TRUE(contains(held.out, udpHeld)) << held.out;
+    EXPECT_TRUE(contains(held.out, "TLS reception: off\n")) << held.out;
+
+    // Once the holders let go, the daemon takes the ports and all is well.
+    ::close(udpHolder);
+    ::close(tcpHolder);
+    CtlResult freed;
+    EXPECT_TRUE(waitUntil([&] { return (freed = ctl("status")).exit == 0; }, std::chrono::seconds(15))) << freed.out;
+    EXPECT_TRUE(contains(freed.out, "UDP reception: receiving on port " + std::to_string(port) + "\n")) << freed.out;
+    EXPECT_TRUE(contains(freed.out, "TCP reception: receiving on port " + std::to_string(tcpPort) + "\n")) << freed.out;
+    UdpSender().send(port, "<14>received at last");
+    EXPECT_TRUE(waitForLines(1));
 }

@@ -90,6 +90,26 @@ void printStore(const std::string& dir)
                     static_cast<unsigned long long>(store.dayFiles), store.dayFiles == 1 ? "" : "s");
 }
 
+// One line per transport: receiving (and on which port), off, or not
+// receiving and why. False when a transport the settings ask for does not
+// receive: the daemon runs but misses what is sent to it.
+bool printReception(const std::map<std::string, std::string>& about)
+{
+    bool receiving = true;
+    for (const auto& [key, name] : {std::pair<const char*, const char*>{"udp", "UDP"}, {"tcp", "TCP"}, {"tls", "TLS"}}) {
+        const auto state = about.find(std::string(key) + "Reception");
+        if (state == about.end())
+            continue;  // a daemon that does not tell
+        const auto detail = about.find(std::string(key) + "ReceptionDetail");
+        const std::string why = detail == about.end() ? std::string() : detail->second;
+        if (state->second == "not receiving")
+            receiving = false;
+        std::printf("%s reception: %s%s%s\n", name, state->second.c_str(),
+                    why.empty() ? "" : state->second == "receiving" ? " on " : ": ", why.c_str());
+    }
+    return receiving;
+}
+
 } // namespace
 
 int status(const Options& options)
@@ -122,11 +142,12 @@ int status(const Options& options)
     std::printf("BrantwellSrv: running and answering (pid %u)\n", pid);
     std::printf("Version: %s\n", about["version"].c_str());
     std::printf("UDP port: %s\n", about["port"].c_str());
+    const bool receiving = printReception(about);
     printStore(options.dataDir.value_or(about["dataDirectory"]));
     std::printf("Counters:\n");
     for (const auto& [name, value] : numbers)
         std::printf("  %s %llu\n", name.c_str(), static_cast<unsigned long long>(value));
-    return kOk;
+    return receiving ? kOk : kFailed;
 }
 
 int stats()

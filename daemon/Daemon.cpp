@@ -143,9 +143,20 @@ std::map<std::string, std::string> Daemon::status() const
 {
     std::error_code error;
     const auto directory = std::filesystem::absolute(options_.dataDirectory, error);
-    return {{"version", BRANTWELL_VERSION},
-            {"dataDirectory", error ? options_.dataDirectory : directory.lexically_normal().string()},
-            {"port", std::to_string(options_.port)}};
+    std::map<std::string, std::string> result{
+        {"version", BRANTWELL_VERSION},
+        {"dataDirectory", error ? options_.dataDirectory : directory.lexically_normal().string()},
+        {"port", std::to_string(options_.port)}};
+    // Per transport, whether it receives ("receiving", "off", "not
+    // receiving") and the port or why not.
+    for (const auto& [prefix, reception] :
+         {std::pair<const char*, const ReceptionStatus*>{"udp", &receiver_.reception()},
+          {"tcp", &tcpReceiver_.reception()}, {"tls", &tlsReceiver_.reception()}}) {
+        const auto [state, detail] = reception->get();
+        result[std::string(prefix) + "Reception"] = ReceptionStatus::text(state);
+        result[std::string(prefix) + "ReceptionDetail"] = detail;
+    }
+    return result;
 }
 
 std::map<std::string, std::uint64_t> Daemon::statistics() const

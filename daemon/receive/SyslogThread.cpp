@@ -68,6 +68,7 @@ SyslogThread::SyslogThread(SettingsPipe& settings, EventStore& store, EventAnnou
     : clock_(clock ? std::move(clock) : Clock(realClock)), wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
       pipeline_(settings, store, announcer, dispatcher, statistics_)
 {
+    reception_.set(ReceptionStatus::State::NotReceiving, "the UDP port is not bound yet");
 }
 
 SyslogThread::~SyslogThread()
@@ -87,28 +88,18 @@ bool SyslogThread::open(std::uint16_t port, const std::string& address)
     SocketAddress sa;
     if (!sa.set(address, port)) {
         errno = EINVAL;
+        reportFailure(port);
         return false;
     }
     const int fd = openSocket(sa, SOCK_DGRAM, address == "::");
-    if (fd < 0)
+    if (fd < 0) {
+        reportFailure(port);
         return false;
-    // With address reuse this socket would share the port with one already
-    // bound there, and the two would split the traffic without a word. A
-    // bind without it finds such a holder first: the port counts as taken.
-    if (port != 0) {
-        const int probe = openSocket(sa, SOCK_DGRAM, false);
-        if (probe >= 0) {
-            const bool held = bind(probe, sa.get(), sa.length()) != 0 && errno == EADDRINUSE;
-            close(probe);
-            if (held) {
-                close(fd);
-                errno = EADDRINUSE;
-                return false;
-            }
-        }
     }
-    const int one = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    // No address reuse (SO_REUSEADDR, SO_REUSEPORT): with it any local user
+    // could bind the same port beside this socket and take the datagrams
+    // meant for it. Without it the bind fails while another socket holds
+    // the port, whatever that socket set.
     // A burst must wait in the socket, not be lost: ask for a large buffer,
     // beyond rmem_max when privileged.
     if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &kReceiveBuffer, sizeof kReceiveBuffer) != 0)
@@ -116,6 +107,7 @@ bool SyslogThread::open(std::uint16_t port, const std::string& address)
     if (bind(fd, sa.get(), sa.length()) != 0) {
         const int saved = errno;
         close(fd);
+        reportFailure(port);
         errno = saved;
         return false;
     }
@@ -126,7 +118,18 @@ bool SyslogThread::open(std::uint16_t port, const std::string& address)
     socklen_t length = sizeof granted;
     gather_ = getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &granted, &length) == 0 && granted >= kGatherBuffer;
     fd_ = fd;
+    reception_.set(ReceptionStatus::State::Receiving, "port " + std::to_string(boundPort()));
     return true;
+}
+
+void SyslogThread::reportFailure(std::uint16_t port)
+{
+    const int error = errno;
+    const std::string name = "UDP port " + std::to_string(port);
+    reception_.set(ReceptionStatus::State::NotReceiving,
+                   error == EADDRINUSE ? name + " is held by another program (" + std::strerror(error) + ")"
+                                       : "cannot bind " + name + ": " + std::strerror(error));
+    errno = error;
 }
 
 std::uint16_t SyslogThread::boundPort() const

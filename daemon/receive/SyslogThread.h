@@ -13,6 +13,7 @@
 #include <string>
 
 #include "EventPipeline.h"
+#include "ReceptionStatus.h"
 #include "store/EventHooks.h"
 
 namespace brantwell {
@@ -30,11 +31,11 @@ public:
     SyslogThread(const SyslogThread&) = delete;
     SyslogThread& operator=(const SyslogThread&) = delete;
 
-    // Binds the UDP socket on `address`:`port` (a large receive buffer,
-    // address reuse). "::" takes IPv6 and IPv4 on one socket, and falls
-    // back to IPv4 alone on a machine without IPv6. Returns false and leaves
-    // errno when it fails; errno is EADDRINUSE when another socket holds the
-    // port, with or without reuse.
+    // Binds the UDP socket on `address`:`port` (a large receive buffer, the
+    // port for this socket alone). "::" takes IPv6 and IPv4 on one socket,
+    // and falls back to IPv4 alone on a machine without IPv6. Returns false
+    // and leaves errno when it fails; errno is EADDRINUSE when another
+    // socket holds the port. reception() says the outcome.
     bool open(std::uint16_t port, const std::string& address = "::");
     std::uint16_t boundPort() const;
 
@@ -42,11 +43,13 @@ public:
     void run(std::stop_token stop);
 
     const ReceiverStatistics& statistics() const { return statistics_; }
+    const ReceptionStatus& reception() const { return reception_; }
 
 private:
     struct Batch;
     void handleBatch(Batch& batch, int count);
     void readKernelDrops();
+    void reportFailure(std::uint16_t port);
 
     Clock clock_;
     int fd_ = -1;
@@ -54,6 +57,7 @@ private:
     bool dropsStale_ = false;  // datagrams came since the kernel's drop count was read
     bool gather_ = false;      // the socket buffer is large enough to let datagrams gather
     ReceiverStatistics statistics_;
+    ReceptionStatus reception_;
     EventPipeline pipeline_;
 };
 

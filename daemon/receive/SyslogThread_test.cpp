@@ -1,5 +1,6 @@
 #include "SyslogThread.h"
 
+#include <arpa/inet.h>
 #include <netdb.h>
 #include <sys/wait.h>
 
@@ -245,4 +246,106 @@ TEST(SyslogThread, ResolvesIpv6SendersByName)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     ASSERT_EQ(r.recorder.dispatched.size(), 1u);
     EXPECT_EQ(r.recorder.dispatched[0].first, "::1");  // actions still see the address
+}
+
+namespace {
+
+// In a child process running as nobody (uid 65534) when this test runs as
+// root: binds `address`:`port` with `option` set, the way a local user
+// would try to take the receiver's datagrams. The child's exit status is 0
+// when the bind succeeded, else the errno.
+int bindAsNobody(int family, const char* address, std::uint16_t port, int option)
+{
+    const pid_t child = fork();
+    if (child == 0) {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(100);
+        const int fd = ::socket(family, SOCK_DGRAM, 0);
+        const int one = 1;
+        if (option)
+            ::setsockopt(fd, SOL_SOCKET, option, &one, sizeof one);
+        sockaddr_storage ss{};
+        socklen_t length = 0;
+        if (family == AF_INET) {
+            auto& sa = reinterpret_cast<sockaddr_in&>(ss);
+            sa.sin_family = AF_INET;
+            sa.sin_port = htons(port);
+            inet_pton(AF_INET, address, &sa.sin_addr);
+            length = sizeof sa;
+        } else {
+            auto& sa = reinterpret_cast<sockaddr_in6&>(ss);
+            sa.sin6_family = AF_INET6;
+            sa.sin6_port = htons(port);
+            inet_pton(AF_INET6, address, &sa.sin6_addr);
+            length = sizeof sa;
+        }
+        _exit(::bind(fd, reinterpret_cast<sockaddr*>(&ss), length) == 0 ? 0 : errno);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+} // namespace
+
+// With address reuse on the receiver's socket, a user who set it too could
+// bind the same port and take every datagram without a word.
+TEST(SyslogThread, AnotherUserCannotBindItsPortAndDatagramsKeepArriving)
+{
+    Receiver r("::");
+    const std::uint16_t port = r.port();
+    ASSERT_NE(port, 0);
+    EXPECT_EQ(r.thread.reception().get().first, ReceptionStatus::State::Receiving);
+    struct Attempt {
+        int family;
+        const char* address;
+        int option;
+    };
+    const Attempt attempts[] = {
+        {AF_INET, "0.0.0.0", SO_REUSEADDR},   {AF_INET, "127.0.0.1", SO_REUSEADDR},
+        {AF_INET6, "::", SO_REUSEADDR},       {AF_INET6, "::1", SO_REUSEADDR},
+        {AF_INET, "0.0.0.0", SO_REUSEPORT},   {AF_INET6, "::", SO_REUSEPORT},
+        {AF_INET, "127.0.0.1", 0}};
+    UdpSender from("127.0.0.5");
+    int sent = 0;
+    for (const auto& a : attempts) {
+        EXPECT_EQ(bindAsNobody(a.family, a.address, port, a.option), EADDRINUSE)
+            << a.address << " with option " << a.option;
+        ASSERT_TRUE(from.send(port, "<14>after an attempt on " + std::string(a.address)));
+        ++sent;
+    }
+    ASSERT_TRUE(r.waitForHandled(static_cast<std::uint64_t>(sent)));
+    const std::string lines = storedLines(r);
+    for (const auto& a : attempts)
+        EXPECT_NE(lines.find(",127.0.0.5,after an attempt on " + std::string(a.address) + "\n"), std::string::npos)
+            << lines;
+    EXPECT_EQ(r.thread.statistics().stored.load(), static_cast<std::uint64_t>(sent));
+}
+
+// Another program that holds the port (the common case: rsyslog on 514):
+// the receiver says so instead of sharing the port.
+TEST(SyslogThread, APortHeldByAnotherProgramIsNotSharedAndIsNamed)
+{
+    const std::uint16_t port = freeUdpPort();
+    const int holder = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const int one = 1;
+    ::setsockopt(holder, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(port);
+    ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+    TempDir dir;
+    SettingsPipe settings{dir.path()};
+    EventStore store{dir.path()};
+    SyslogThread thread{settings, store, nullptr, nullptr};
+    for (const char* address : {"::", "0.0.0.0", "127.0.0.1"}) {
+        EXPECT_FALSE(thread.open(port, address)) << address;
+        EXPECT_EQ(errno, EADDRINUSE);
+        const auto [state, detail] = thread.reception().get();
+        EXPECT_EQ(state, ReceptionStatus::State::NotReceiving);
+        EXPECT_EQ(detail, "UDP port " + std::to_string(port) + " is held by another program (Address already in use)");
+    }
+    ::close(holder);
+    EXPECT_TRUE(thread.open(port, "::"));
+    EXPECT_EQ(thread.reception().get().second, "port " + std::to_string(port));
 }

@@ -184,21 +184,38 @@ void TcpReceiver::followSettings(double now)
     const bool reportFailure = changed;
     setup_ = wanted;
     closeListener();
-    if (wanted.port <= 0)
+    const std::string port = std::string(name()) + " port " + std::to_string(wanted.port);
+    if (wanted.port == 0) {
+        reception_.set(ReceptionStatus::State::Off, {});
         return;
+    }
+    if (wanted.port < 0) {
+        reception_.set(ReceptionStatus::State::NotReceiving,
+                       std::string("the ") + name() + " port in the settings is not a port number (0-65535)");
+        return;
+    }
     if (kind_ == Transport::Tls) {
         std::string error;
         tls_ = TlsContext::load(wanted.certificate, wanted.key, wanted.caFile, error);
         if (!tls_) {
+            reception_.set(ReceptionStatus::State::NotReceiving, "the TLS files are refused: " + error);
             if (reportFailure)
                 std::fprintf(stderr, "BrantwellSrv: TLS reception stays off: %s\n", error.c_str());
             return;
         }
     }
     openListener(wanted);
-    if (listenFd_ < 0 && reportFailure)
-        std::fprintf(stderr, "BrantwellSrv: cannot listen on %s port %lld: %s; retrying every 5 s\n", name(),
-                     static_cast<long long>(wanted.port), std::strerror(errno));
+    if (listenFd_ >= 0) {
+        reception_.set(ReceptionStatus::State::Receiving, "port " + std::to_string(boundPort_.load()));
+        return;
+    }
+    const int error = errno;
+    reception_.set(ReceptionStatus::State::NotReceiving,
+                   error == EADDRINUSE ? port + " is held by another program (" + std::strerror(error) + ")"
+                                       : "cannot listen on " + port + ": " + std::strerror(error));
+    if (reportFailure)
+        std::fprintf(stderr, "BrantwellSrv: cannot listen on %s: %s; retrying every 5 s\n", port.c_str(),
+                     std::strerror(error));
 }
 
 void TcpReceiver::openListener(const ListenerSetup& setup)

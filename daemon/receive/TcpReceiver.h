@@ -18,6 +18,7 @@
 #include <unordered_map>
 
 #include "EventPipeline.h"
+#include "ReceptionStatus.h"
 #include "SenderAddress.h"
 #include "TcpFrameReader.h"
 
@@ -70,6 +71,8 @@ public:
 
     const TransportStatistics& transport() const { return transport_; }
     const ReceiverStatistics& statistics() const { return statistics_; }
+    // Off until the settings name a port.
+    const ReceptionStatus& reception() const { return reception_; }
 
 private:
     struct Connection;
@@ -112,6 +115,7 @@ private:
     unsigned reported_ = 0;  // kinds of refusal already said on standard error
     TransportStatistics transport_;
     ReceiverStatistics statistics_;
+    ReceptionStatus reception_;
     EventPipeline pipeline_;
     std::string buffer_;
 };
