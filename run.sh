@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 if [ "$(id -u)" -ne 0 ]; then
-  echo "run.sh: BrantwellSrv listens on UDP port 514 and writes /Library/Brantwell;" >&2
+  echo "run.sh: BrantwellSrv listens on UDP port 514 and writes /var/lib/brantwell;" >&2
   echo "run.sh: run it as root (sudo ./run.sh)." >&2
   exit 1
 fi

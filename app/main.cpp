@@ -4,6 +4,8 @@
 #include <QDBusConnection>
 #include <QIcon>
 
+#include "SettingsKeys.h"
+#include "events/DaemonLink.h"
 #include "shell/WindowController.h"
 
 int main(int argc, char* argv[])
@@ -22,8 +24,9 @@ int main(int argc, char* argv[])
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption dataDir(QStringLiteral("data-dir"),
-                                     QStringLiteral("Directory of the event log files and settings."),
-                                     QStringLiteral("DIR"), QStringLiteral("/Library/Brantwell"));
+                                     QStringLiteral("Directory of the event log files and settings (default: the one the "
+                                                    "running daemon reports, else /var/lib/brantwell)."),
+                                     QStringLiteral("DIR"));
     const QCommandLineOption port(QStringLiteral("port"),
                                   QStringLiteral("UDP port of the local service for the test message."),
                                   QStringLiteral("N"), QStringLiteral("514"));
@@ -32,7 +35,16 @@ int main(int argc, char* argv[])
     parser.process(app);
 
     brantwell::StartOptions options;
-    options.dataDir = parser.value(dataDir).toStdString();
+    // Without --data-dir the files are where the running daemon keeps them;
+    // the default only when no daemon answers.
+    if (parser.isSet(dataDir)) {
+        options.dataDir = parser.value(dataDir).toStdString();
+    } else if (const QString reported = brantwell::askDaemonDataDirectory(QDBusConnection::systemBus());
+               !reported.isEmpty()) {
+        options.dataDir = reported.toStdString();
+    } else {
+        options.dataDir = std::string(brantwell::kDefaultDataDirectory);
+    }
     bool ok = false;
     const uint portNumber = parser.value(port).toUInt(&ok);
     if (!ok || portNumber == 0 || portNumber > 65535) {

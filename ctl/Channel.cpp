@@ -64,7 +64,7 @@ std::string dataDirectory(const Options& options)
     } catch (const sdbus::Error&) {
         // No daemon to ask: the default is all there is.
     }
-    return kDefaultDataDirectory;
+    return std::string(kDefaultDataDirectory);
 }
 
 int sendCommand(const nlohmann::json& command, std::chrono::microseconds timeout)

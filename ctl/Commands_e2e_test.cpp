@@ -116,6 +116,13 @@ TEST_F(CtlTest, StatusTellsARunningFromAStoppedDaemonAndCountsTheStore)
     EXPECT_EQ(refused.exit, 3) << refused.out;
     EXPECT_TRUE(contains(refused.out, "running (pid ")) << refused.out;
     EXPECT_FALSE(contains(refused.out, "eventsStored")) << refused.out;
+    // Without --data-dir it says it could not ask rather than name a
+    // directory the daemon may not use.
+    const auto refusedNoDir = ctl("status", kNobody);
+    EXPECT_EQ(refusedNoDir.exit, 3) << refusedNoDir.out;
+    EXPECT_TRUE(contains(refusedNoDir.out, "Data directory: unknown, could not ask the daemon (refused)"))
+        << refusedNoDir.out;
+    EXPECT_FALSE(contains(refusedNoDir.out, "/var/lib/brantwell")) << refusedNoDir.out;
 
     daemon->stop();
     const auto stopped = ctl("status --data-dir " + dir.path());

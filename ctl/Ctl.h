@@ -11,6 +11,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "SettingsKeys.h"
+
 namespace sdbus {
 class Error;
 class IConnection;
@@ -20,8 +22,6 @@ class IProxy;
 namespace brantwell::ctl {
 
 enum Exit { kOk = 0, kFailed = 1, kUsage = 2, kRefused = 3, kRejected = 4 };
-
-inline constexpr char kDefaultDataDirectory[] = "/Library/Brantwell";
 
 // The options every subcommand may take.
 struct Options {

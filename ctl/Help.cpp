@@ -40,7 +40,7 @@ void printHelp()
         "Options:\n"
         "  --data-dir DIR     the daemon's data directory, for get, save --merge and\n"
         "                     status (default: the one the daemon reports, else\n"
-        "                     /Library/Brantwell)\n"
+        "                     /var/lib/brantwell)\n"
         "  --port N           the daemon's UDP port, for test-message (default 514)\n"
         "  --help             show this text\n"
         "\n"

@@ -79,9 +79,10 @@ StoreCount countStore(const std::string& dir)
     return count;
 }
 
-void printStore(const std::string& dir)
+void printStore(const std::string& dir, bool named = true)
 {
-    std::printf("Data directory: %s\n", dir.c_str());
+    if (named)
+        std::printf("Data directory: %s\n", dir.c_str());
     const auto store = countStore(dir);
     if (!store.error.empty())
         std::printf("Stored events: unknown (%s)\n", store.error.c_str());
@@ -110,6 +111,22 @@ bool printReception(const std::map<std::string, std::string>& about)
     return receiving;
 }
 
+// Without --data-dir only the daemon can say where its events are: when it
+// could not be asked, status says so rather than naming a directory the
+// daemon may not use. `noDaemon`: nothing runs to ask, so the default is
+// where a daemon started now would store.
+void printStoreNotAsked(const Options& options, const std::string& why, bool noDaemon)
+{
+    if (options.dataDir)
+        printStore(*options.dataDir);
+    else if (noDaemon) {
+        std::printf("Data directory: could not ask the daemon (%s); the default is %s\n", why.c_str(),
+                    std::string(kDefaultDataDirectory).c_str());
+        printStore(std::string(kDefaultDataDirectory), false);
+    } else
+        std::printf("Data directory: unknown, could not ask the daemon (%s); give --data-dir\n", why.c_str());
+}
+
 } // namespace
 
 int status(const Options& options)
@@ -121,12 +138,12 @@ int status(const Options& options)
         pid = nameOwnerPid(*daemon->connection);
     } catch (const sdbus::Error& e) {
         std::printf("BrantwellSrv: unknown, the bus cannot be reached (%s)\n", e.getMessage().c_str());
-        printStore(options.dataDir.value_or(kDefaultDataDirectory));
+        printStoreNotAsked(options, "no bus", true);
         return kFailed;
     }
     if (pid == 0) {
         std::printf("BrantwellSrv: not running on this bus\n");
-        printStore(options.dataDir.value_or(kDefaultDataDirectory));
+        printStoreNotAsked(options, "not running", true);
         return kFailed;
     }
     std::map<std::string, std::string> about;
@@ -136,7 +153,8 @@ int status(const Options& options)
         numbers = counters(*daemon);
     } catch (const sdbus::Error& e) {
         std::printf("BrantwellSrv: running (pid %u), not answering\n", pid);
-        printStore(options.dataDir.value_or(kDefaultDataDirectory));
+        printStoreNotAsked(options, e.getName() == "org.freedesktop.DBus.Error.AccessDenied" ? "refused" : e.getMessage(),
+                           false);
         return reportError(e);
     }
     std::printf("BrantwellSrv: running and answering (pid %u)\n", pid);

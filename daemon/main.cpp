@@ -22,7 +22,7 @@ void printHelp()
         "DIR/yyyy-MM-dd.log and announces it on the system bus as\n"
         "com.Corvanta.BrantwellSrv.\n"
         "\n"
-        "  --data-dir DIR  event log files and Brantwell.ini (default /Library/Brantwell)\n"
+        "  --data-dir DIR  event log files and Brantwell.ini (default /var/lib/brantwell)\n"
         "  --port N        UDP port to receive on, 1-65535 (default 514)\n"
         "  --help          show this text\n");
 }

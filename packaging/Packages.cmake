@@ -31,7 +31,7 @@ set(CPACK_DEBIAN_DAEMON_PACKAGE_DEPENDS "adduser, dbus")
 set(CPACK_DEBIAN_DAEMON_DESCRIPTION "syslog server with actions, alerts and a D-Bus channel
 BrantwellSrv receives syslog datagrams over UDP, keeps or drops them by
 include and exclude filters, and stores every kept event as one line in a
-file per day below /Library/Brantwell. It announces each event on the D-Bus
+file per day below /var/lib/brantwell. It announces each event on the D-Bus
 system bus, runs automatic actions (start a program, send an e-mail, write
 to the journal), removes events by age and exports them to text files and
 SQLite.

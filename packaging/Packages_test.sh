@@ -70,7 +70,7 @@ dpkg-deb -e "$DAEMON_DEB" "$OUT/control"
 for script in postinst prerm postrm; do
   sh -n "$OUT/control/$script" || fail "$script is not valid shell"
 done
-grep -Eq 'rm .*(/Library/Brantwell|DATA_DIR)' "$OUT/control/postrm" "$OUT/control/prerm" \
+grep -Eq 'rm .*(/var/lib/brantwell|DATA_DIR)' "$OUT/control/postrm" "$OUT/control/prerm" \
   && fail "a maintainer script deletes the stored events"
 grep -q 'addgroup --system' "$OUT/control/postinst" || fail "postinst creates no system group"
 

@@ -19,9 +19,9 @@ if [ -n "${SUDO_USER:-}" ] && [ "$SUDO_USER" != root ]; then
   usermod -a -G brantwell "$SUDO_USER"
   echo "install.sh: added $SUDO_USER to group brantwell (log in again to use it)"
 fi
-mkdir -p /Library/Brantwell
-chgrp brantwell /Library/Brantwell
-chmod 0750 /Library/Brantwell
+mkdir -p /var/lib/brantwell
+chgrp brantwell /var/lib/brantwell
+chmod 0750 /var/lib/brantwell
 
 if command -v systemctl >/dev/null && [ -d /run/systemd/system ]; then
   systemctl daemon-reload

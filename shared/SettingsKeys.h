@@ -75,7 +75,7 @@ inline constexpr long long kDefaultEmailPort = 25;
 inline constexpr long long kDefaultEmailTimeout = 1;  // minutes
 
 inline constexpr std::string_view kSettingsFileName = "Brantwell.ini";
-inline constexpr std::string_view kDefaultDataDirectory = "/Library/Brantwell";
+inline constexpr std::string_view kDefaultDataDirectory = "/var/lib/brantwell";
 
 // The 33 keys of a fresh settings file with their default values.
 nlohmann::json defaultSettingsDictionary();

@@ -21,6 +21,21 @@ struct DaemonLink::Group {
     Outcome done;
 };
 
+QString askDaemonDataDirectory(QDBusConnection connection, int timeoutMs)
+{
+    if (!connection.isConnected())
+        return {};
+    auto call = QDBusMessage::createMethodCall(QString::fromLatin1(kDaemonService), QString::fromLatin1(kDaemonPath),
+                                               QString::fromLatin1(kDaemonInterface), QString::fromLatin1(bus::kGetStatus));
+    const QDBusMessage reply = connection.call(call, QDBus::Block, timeoutMs);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+        return {};
+    // a{ss} arrives as a QDBusArgument of a map.
+    QMap<QString, QString> status;
+    reply.arguments().constFirst().value<QDBusArgument>() >> status;
+    return status.value(QStringLiteral("dataDirectory"));
+}
+
 void registerAnnouncementTypes()
 {
     static const bool done = [] {

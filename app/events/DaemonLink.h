@@ -24,6 +24,10 @@ inline constexpr const char* kDaemonService = bus::kService;
 inline constexpr const char* kDaemonPath = bus::kObjectPath;
 inline constexpr const char* kDaemonInterface = bus::kInterface;
 
+// The data directory the running daemon reports through getStatus; empty
+// when no daemon answers within `timeoutMs` (none runs, no bus, refused).
+QString askDaemonDataDirectory(QDBusConnection connection, int timeoutMs = 5000);
+
 // Makes the signal's aa{ss} known to the D-Bus type system; idempotent.
 void registerAnnouncementTypes();
 

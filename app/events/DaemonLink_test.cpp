@@ -8,6 +8,7 @@
 
 #include "DaemonLink.h"
 #include "testkit/PrivateBus.h"
+#include "testkit/RealDaemon.h"
 
 using namespace brantwell;
 
@@ -64,6 +65,32 @@ private Q_SLOTS:
         QCOMPARE(failed.count(), 1);
         QVERIFY(failed.first().first().toString().contains(QLatin1String("BrantwellSrv is not running")));
         QCOMPARE(replied.count(), 0);
+    }
+
+    // Without --data-dir the application reads where the daemon stores.
+    void learnsTheDataDirectoryFromTheRunningDaemonOnly()
+    {
+        // No daemon on the bus: nothing to learn, and no long wait for it.
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(askDaemonDataDirectory(bus_->connect(QStringLiteral("ask1"))).isEmpty());
+        QVERIFY(clock.elapsed() < 4000);
+        // No bus at all.
+        QVERIFY(askDaemonDataDirectory(QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent/bus"),
+                                                                     QStringLiteral("ask2")))
+                    .isEmpty());
+        // Something owns the name but does not answer getStatus.
+        {
+            testkit::BusPeer peer(bus_->connect(QStringLiteral("peer-ask")));
+            QVERIFY(peer.ok());
+            QVERIFY(askDaemonDataDirectory(bus_->connect(QStringLiteral("ask3"))).isEmpty());
+        }
+        if (const QString why = testkit::RealDaemon::missing(); !why.isEmpty())
+            QSKIP(qPrintable(why));
+        testkit::RealDaemon daemon;
+        QVERIFY(daemon.running());
+        QCOMPARE(askDaemonDataDirectory(daemon.connect(QStringLiteral("ask4"))),
+                 QString::fromStdString(daemon.dataDir()));
     }
 
     void tellsWhyTheDaemonRefused()
