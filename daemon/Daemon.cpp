@@ -178,7 +178,10 @@ std::map<std::string, std::uint64_t> Daemon::statistics() const
         {"actionsDropped", actionsDropped},
         // Received but not carried through everywhere: not stored, not
         // announced, or an action of it not started.
-        {"eventsDropped", unstored + signalDropped + actionsDropped}};
+        {"eventsDropped", unstored + signalDropped + actionsDropped},
+        // The longest wait of a receiver for the store's lock since start:
+        // rewrites must never make it long.
+        {"storeLongestWaitMicroseconds", store_.longestWaitMicroseconds()}};
     for (const auto& [prefix, receiver] : {std::pair<const char*, const TcpReceiver*>{"tcp", &tcpReceiver_},
                                            std::pair<const char*, const TcpReceiver*>{"tls", &tlsReceiver_}}) {
         const auto& t = receiver->transport();

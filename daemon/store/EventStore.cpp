@@ -1,6 +1,9 @@
 #include "EventStore.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <optional>
 #include <cmath>
 #include <cstring>
 #include <ctime>
@@ -9,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "util/AtomicFileWriter.h"
 #include "util/FileUtil.h"
 
 namespace brantwell {
@@ -62,6 +66,21 @@ bool writeAll(int fd, const std::string& data, std::size_t& done)
     }
     return true;
 }
+
+off_t fileSize(int fd)
+{
+    struct stat st {};
+    return fstat(fd, &st) == 0 ? st.st_size : -1;
+}
+
+// A rewrite reads its file in pieces of this size, never whole.
+constexpr std::size_t kRewriteChunk = 1 << 20;
+// Lines appended during a rewrite are copied without the removal lock until
+// less than this is left for the copy under it, which then takes some
+// microseconds. The rounds are bounded for a receiver that outruns the
+// copy, which the copy in the kernel makes unlikely.
+constexpr off_t kSwapTail = 64 * 1024;
+constexpr int kCatchUpRounds = 64;
 
 } // namespace
 
@@ -129,7 +148,18 @@ std::size_t EventStore::append(double receptionTime, std::span<const EventRecord
 {
     if (events.empty())
         return 0;
-    std::lock_guard lock(removalLock_);
+    std::unique_lock lock(removalLock_, std::try_to_lock);
+    if (!lock.owns_lock()) {
+        // Timed only when it has to wait: the counter shows whether anything
+        // holds the lock for long while datagrams arrive.
+        const auto start = std::chrono::steady_clock::now();
+        lock.lock();
+        const auto waited = static_cast<std::uint64_t>(
+            std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count());
+        auto longest = longestWait_.load(std::memory_order_relaxed);
+        while (waited > longest && !longestWait_.compare_exchange_weak(longest, waited, std::memory_order_relaxed)) {
+        }
+    }
     buffer_.clear();
     for (const auto& e : events)
         appendEventLine(buffer_, e);
@@ -190,32 +220,127 @@ std::vector<std::string> EventStore::listFiles() const
     return names;
 }
 
-bool EventStore::rewrite(const std::string& fileName, const LineEditor& edit)
+bool EventStore::rewrite(const std::string& fileName, const LineFilter& keep)
 {
     const std::string path = joinPath(directory_, fileName);
-    std::lock_guard lock(removalLock_);
-    std::string contents;
-    if (!readWholeFile(path, contents))
+    std::lock_guard rewriting(rewriteLock_);
+    const int fd = openDataFile(path, O_RDONLY);
+    if (fd < 0)
         return false;
-    std::vector<std::string> lines;
-    for (std::size_t pos = 0; pos < contents.size();) {
-        const auto lf = contents.find('\n', pos);
-        const auto end = lf == std::string::npos ? contents.size() : lf + 1;
-        lines.emplace_back(contents, pos, end - pos);
-        pos = end;
+    // Closed last, after the lock: the last close of a replaced file frees
+    // its blocks, which takes a while for a big one.
+    struct Closer {
+        int fd;
+        ~Closer() { close(fd); }
+    } closer{fd};
+    struct stat opened {};
+    if (fstat(fd, &opened) != 0)
+        return false;
+    // Appends write whole lines under the lock, so the size seen under it
+    // ends a line: the lines up to there are the ones `keep` decides on.
+    off_t end = 0;
+    {
+        std::lock_guard lock(removalLock_);
+        end = fileSize(fd);
     }
-    if (!edit(lines))
-        return true;
+    if (end < 0)
+        return false;
+
+    // Written only from the first line that leaves on; the lines before it
+    // are copied then, in the kernel.
+    std::optional<AtomicFileWriter> out;
+    const auto visit = [&](std::string_view line, off_t at) {
+        const bool stays = keep(line);
+        if (!stays && !out) {
+            out.emplace(path, kDataFileMode, AtomicFileWriter::Target::DataFile);
+            out->copyFrom(fd, 0, at);
+        } else if (stays && out) {
+            out->write(line);
+        }
+        return stays;
+    };
+    std::string buffer;
+    off_t bufferStart = 0, read = 0;
+    while (read < end) {
+        const std::size_t had = buffer.size();
+        const auto want = static_cast<std::size_t>(std::min<off_t>(kRewriteChunk, end - read));
+        buffer.resize(had + want);
+        const ssize_t n = pread(fd, buffer.data() + had, want, read);
+        if (n < 0 && errno == EINTR) {
+            buffer.resize(had);
+            continue;
+        }
+        if (n <= 0) {
+            if (n == 0)
+                errno = EIO;  // cut short by somebody else
+            return false;
+        }
+        buffer.resize(had + static_cast<std::size_t>(n));
+        read += n;
+        std::size_t from = 0;
+        for (std::size_t lf; (lf = buffer.find('\n', from)) != std::string::npos; from = lf + 1)
+            visit(std::string_view(buffer).substr(from, lf + 1 - from), bufferStart + static_cast<off_t>(from));
+        buffer.erase(0, from);
+        bufferStart += static_cast<off_t>(from);
+    }
+    // A last line torn by a crash: when it leaves, the LF that an append
+    // puts after it (see openDayFile) must leave too.
+    bool skipTornEnd = !buffer.empty() && !visit(buffer, bufferStart);
+    if (!out)
+        return true;  // nothing leaves
+
+    // Lines appended since `end`, copied as they are.
+    off_t copied = end;
+    const auto copyTail = [&](off_t to) {
+        if (skipTornEnd && to > copied) {
+            char first = 0;
+            if (pread(fd, &first, 1, copied) == 1 && first == '\n')
+                ++copied;
+            skipTornEnd = false;
+        }
+        if (to > copied)
+            out->copyFrom(fd, copied, to);
+        copied = std::max(copied, to);
+    };
+    // Outside the lock while there is much of it: the receiver goes on
+    // appending meanwhile. Bytes below the size are written, so a copy may
+    // end inside a line; the rest of it follows with the next copy.
+    const auto catchUp = [&] {
+        for (int round = 0; round < kCatchUpRounds; ++round) {
+            const off_t size = fileSize(fd);
+            if (size - copied < kSwapTail)
+                break;
+            copyTail(size);
+        }
+    };
+    catchUp();
+    out->sync();
+    catchUp();
+    if (out->error()) {
+        errno = out->error();
+        return false;
+    }
+
+    std::lock_guard lock(removalLock_);
+    struct stat named {};
+    if (lstat(path.c_str(), &named) != 0)
+        return false;
+    if (named.st_ino != opened.st_ino || named.st_dev != opened.st_dev) {
+        errno = ESTALE;  // replaced behind the store's back: leave it
+        return false;
+    }
+    copyTail(fileSize(fd));
+    // The lines appended last are synced no more than any appended line.
+    if (out->size() == 0 && !out->error()) {
+        if (unlink(path.c_str()) != 0)
+            return false;
+    } else if (!out->commit(AtomicFileWriter::Sync::No)) {
+        errno = out->error();
+        return false;
+    }
     if (dayFileName_ == fileName)
         closeDayFile();
-    if (lines.empty())
-        return unlink(path.c_str()) == 0 || errno == ENOENT;
-    struct stat st {};
-    const mode_t mode = stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : kDataFileMode;
-    contents.clear();
-    for (const auto& l : lines)
-        contents += l;
-    return writeFileAtomically(path, contents, mode);
+    return true;
 }
 
 } // namespace brantwell

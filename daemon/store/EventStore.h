@@ -1,16 +1,21 @@
 // The event store: a directory of "yyyy-MM-dd.log" files, one line per event.
 //
-// Every writer goes through this class and its removal lock: the receiver's
-// appends, and the rewrites of the update command and the removal thread.
+// Every writer goes through this class: the receiver's appends under the
+// removal lock, and the rewrites of the update command and the removal
+// thread, which never hold that lock while they read, filter, write or sync
+// a file (the receiver would wait for them and the kernel drop datagrams).
 // The file of the current day is kept open between appends; a rewrite
 // replaces a file by rename, so the store drops its open descriptor of a
 // file it rewrites, and the next append opens the new file.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <span>
 #include <string>
+#include <string_view>
 #include <sys/types.h>
 #include <vector>
 
@@ -38,14 +43,28 @@ public:
     // Names of the event log files ("*.log"), in directory order.
     std::vector<std::string> listFiles() const;
 
-    // Reads `fileName` whole under the removal lock and hands its lines
-    // (each with its LF, the last one possibly without) to `edit`. When
-    // `edit` returns true the file is replaced by the edited lines through a
-    // temporary file and rename with the file's mode, or deleted when no
-    // line is left. A file that `edit` leaves alone is not touched.
-    // Returns false when the file could not be read or replaced.
-    using LineEditor = std::function<bool(std::vector<std::string>& lines)>;
-    bool rewrite(const std::string& fileName, const LineEditor& edit);
+    // Takes lines out of `fileName`: `keep` is called once for each line
+    // the file holds when the rewrite starts, in order, with the line as
+    // stored (its LF included; a last line torn by a crash has none), and
+    // says whether it stays. Lines appended while the rewrite runs are kept
+    // and never shown to `keep`. When a line leaves, the file is replaced
+    // through a temporary file and rename with the file's mode, or deleted
+    // when no line is left; a file that loses nothing is not touched.
+    //
+    // The file is read, filtered, written and synced without the removal
+    // lock; the lock is held only to find where the file ends when the
+    // rewrite starts and, at the end, to copy the few lines appended since
+    // the last look and rename the new file into place. Rewrites run one at
+    // a time (a second one waits for the first, the receiver never does).
+    // Returns false, errno set, when the file could not be read or replaced
+    // (ENOENT: it is gone; ESTALE: another file was put in its place), and
+    // then the file is as it was.
+    using LineFilter = std::function<bool(std::string_view line)>;
+    bool rewrite(const std::string& fileName, const LineFilter& keep);
+
+    // The longest time an append waited for the removal lock since the
+    // store was made, in microseconds.
+    std::uint64_t longestWaitMicroseconds() const { return longestWait_.load(std::memory_order_relaxed); }
 
     // Owner, group and modes of the directory and its files (see
     // enforceDataPermissions): at start, and again from the periodic
@@ -63,6 +82,8 @@ private:
 
     const std::string directory_;
     std::mutex removalLock_;
+    std::mutex rewriteLock_;  // one rewrite at a time; never taken by append
+    std::atomic<std::uint64_t> longestWait_{0};
     int dayFd_ = -1;           // GUARDED_BY(removalLock_)
     std::string dayFileName_;  // GUARDED_BY(removalLock_)
     long dayCheckedAt_ = -1;   // GUARDED_BY(removalLock_): second of the last inode check

@@ -80,16 +80,14 @@ TEST(EventStore, RewriteReplacesDeletesOrLeavesAlone)
 
     struct stat before {};
     ::stat(path.c_str(), &before);
-    EXPECT_TRUE(store.rewrite("2026-12-08.log", [](std::vector<std::string>&) { return false; }));
+    int seen = 0;
+    EXPECT_TRUE(store.rewrite("2026-12-08.log", [&](std::string_view) { return ++seen > 0; }));
+    EXPECT_EQ(seen, 3);
     struct stat after {};
     ::stat(path.c_str(), &after);
     EXPECT_EQ(before.st_ino, after.st_ino) << "an unchanged file must not be rewritten";
 
-    EXPECT_TRUE(store.rewrite("2026-12-08.log", [](std::vector<std::string>& lines) {
-        EXPECT_EQ(lines.size(), 3u);
-        lines.erase(lines.begin() + 1);
-        return true;
-    }));
+    EXPECT_TRUE(store.rewrite("2026-12-08.log", [](std::string_view line) { return !line.ends_with(",2\n"); }));
     EXPECT_EQ(readFile(path), "1796770799,User.Notice,10.0.0.1,1\n1796770799,User.Notice,10.0.0.1,3\n");
     EXPECT_EQ(fileMode(path), 0640);
 
@@ -99,12 +97,10 @@ TEST(EventStore, RewriteReplacesDeletesOrLeavesAlone)
     EXPECT_EQ(readFile(path), "1796770799,User.Notice,10.0.0.1,1\n1796770799,User.Notice,10.0.0.1,3\n"
                               "1796770799,User.Notice,10.0.0.1,4\n");
 
-    EXPECT_TRUE(store.rewrite("2026-12-08.log", [](std::vector<std::string>& lines) {
-        lines.clear();
-        return true;
-    }));
+    EXPECT_TRUE(store.rewrite("2026-12-08.log", [](std::string_view) { return false; }));
     EXPECT_FALSE(exists(path));
-    EXPECT_FALSE(store.rewrite("missing.log", [](std::vector<std::string>&) { return true; }));
+    EXPECT_FALSE(store.rewrite("missing.log", [](std::string_view) { return true; }));
+    EXPECT_EQ(errno, ENOENT);
 }
 
 TEST(EventStore, ListsOnlyEventLogFiles)
@@ -133,18 +129,11 @@ TEST(EventStore, ConcurrentRewritesLoseNoAppendedLine)
     });
     int rounds = 0;
     while (!done || rounds == 0) {
-        store.rewrite("2026-12-08.log", [](std::vector<std::string>& lines) {
-            const auto before = lines.size();
-            std::erase_if(lines, [](const std::string& l) { return l.ends_with(",drop\n"); });
-            return lines.size() != before;
-        });
+        store.rewrite("2026-12-08.log", [](std::string_view l) { return !l.ends_with(",drop\n"); });
         ++rounds;
     }
     writer.join();
-    store.rewrite("2026-12-08.log", [](std::vector<std::string>& lines) {
-        std::erase_if(lines, [](const std::string& l) { return l.ends_with(",drop\n"); });
-        return true;
-    });
+    store.rewrite("2026-12-08.log", [](std::string_view l) { return !l.ends_with(",drop\n"); });
     const std::string contents = readFile(dir.file("2026-12-08.log"));
     for (int i = 0; i < kBatches; ++i)
         ASSERT_NE(contents.find(",keep " + std::to_string(i) + "\n"), std::string::npos) << i;
@@ -218,10 +207,8 @@ TEST(EventStore, NeverWritesThroughAPlantedLinkOrIntoAStrangersFile)
         EXPECT_NE(said.find(c.said), std::string::npos) << said;
         EXPECT_EQ(readFile(outside), outsideBefore);
         EXPECT_EQ(exists(outside), !outsideBefore.empty());
-        EXPECT_FALSE(store.rewrite("2026-12-08.log", [](std::vector<std::string>& lines) {
-            lines.clear();
-            return true;
-        })) << "nor is it read or replaced";
+        EXPECT_FALSE(store.rewrite("2026-12-08.log", [](std::string_view) { return false; }))
+            << "nor is it read or replaced";
         struct stat st {};
         EXPECT_EQ(::lstat(day.c_str(), &st), 0) << "left where it was";
     }

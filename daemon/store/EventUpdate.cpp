@@ -1,7 +1,9 @@
 #include "EventUpdate.h"
 
 #include <cerrno>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 
 #include <nlohmann/json.hpp>
@@ -12,13 +14,23 @@
 
 namespace brantwell {
 
+namespace {
+
+// Looks lines up as views of the file being read, without a copy each.
+struct LineHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view line) const { return std::hash<std::string_view>{}(line); }
+};
+
+} // namespace
+
 UpdateResult updateEvents(EventStore& store, const nlohmann::json& command)
 {
     UpdateResult result;
     const auto events = command.find("Events");
     if (events == command.end() || !events->is_object())
         return result;
-    std::unordered_map<std::string, std::int64_t> counts;
+    std::unordered_map<std::string, std::int64_t, LineHash, std::equal_to<>> counts;
     for (const auto& [line, count] : events->items()) {
         const auto n = integerValue(count).value_or(0);
         if (n > 0)
@@ -29,18 +41,14 @@ UpdateResult updateEvents(EventStore& store, const nlohmann::json& command)
         if (counts.empty())
             break;
         taken.clear();
-        const bool done = store.rewrite(file, [&](std::vector<std::string>& lines) {
-            const std::size_t before = lines.size();
-            std::erase_if(lines, [&](const std::string& line) {
-                const auto it = counts.find(line);
-                if (it == counts.end())
-                    return false;
-                taken.push_back(line);
-                if (--it->second == 0)
-                    counts.erase(it);
+        const bool done = store.rewrite(file, [&](std::string_view line) {
+            const auto it = counts.find(line);
+            if (it == counts.end())
                 return true;
-            });
-            return lines.size() != before;
+            taken.emplace_back(line);
+            if (--it->second == 0)
+                counts.erase(it);
+            return false;
         });
         if (done) {
             result.deleted += taken.size();

@@ -20,9 +20,10 @@ struct UpdateResult {
 
 // command["Events"] maps a whole stored line (LF included) to the number of
 // copies to delete, as decimal text or as a number. Copies are counted
-// across files in directory order. Each file is read and rewritten under
-// the removal lock, so a line appended meanwhile is kept; files without a
-// matching line are not touched.
+// across files in directory order. Each file is rewritten through
+// EventStore::rewrite, so a line appended meanwhile is kept and the receiver
+// does not wait for the rewrite; files without a matching line are not
+// touched.
 UpdateResult updateEvents(EventStore& store, const nlohmann::json& command);
 
 } // namespace brantwell

@@ -53,25 +53,6 @@ bool isExpired(const EventRecord& event, const Settings& settings, double now)
     return !classed && expiredInRow(settings, kUnknownRow, ageSeconds);
 }
 
-// True when at least one line of `contents` would leave the file.
-bool anyLineLeaves(std::string_view contents, const Settings& settings, double now)
-{
-    bool leaves = false;
-    forEachLine(contents, [&](std::string_view line) {
-        if (leaves)
-            return;
-        const auto event = splitEventLine(line);
-        leaves = !event || isExpired(*event, settings, now);
-    });
-    return leaves;
-}
-
-bool fileExists(const std::string& path)
-{
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0 || errno != ENOENT;
-}
-
 } // namespace
 
 RemovalThread::RemovalThread(SettingsPipe& settings, EventStore& store, EventAnnouncer* announcer)
@@ -101,67 +82,58 @@ RemovalThread::Round RemovalThread::clearLog(const Settings& settings, double no
 
 void RemovalThread::passFile(const std::string& name, const Settings& settings, double now, Round& round)
 {
-    const std::string path = joinPath(store_.directory(), name);
-    // A first look without the lock: in most rounds most files lose nothing,
-    // and those are neither locked against the receiver nor rewritten.
-    std::string contents;
-    if (!readWholeFile(path, contents)) {
-        if (errno != ENOENT) {
-            ++round.failed;
-            report_.report("cannot read event log file " + path + ": " + std::strerror(errno));
+    // The removed lines as stored, one after the other: far less memory
+    // than records for a pass that empties a day of a million events.
+    std::string removed;
+    std::size_t removedCount = 0, dropped = 0;
+    const bool done = store_.rewrite(name, [&](std::string_view line) {
+        const auto event = splitEventLine(line);
+        if (!event) {
+            ++dropped;
+            return false;
         }
-        return;
-    }
-    if (!anyLineLeaves(contents, settings, now))
-        return;
-    contents = {};
-
-    // The decision again under the lock, on the file as it is now.
-    std::vector<EventRecord> removed;
-    std::size_t dropped = 0;
-    const bool done = store_.rewrite(name, [&](std::vector<std::string>& lines) {
-        removed.clear();
-        dropped = 0;
-        std::size_t kept = 0;
-        for (std::size_t i = 0; i < lines.size(); ++i) {
-            auto event = splitEventLine(lines[i]);
-            if (!event) {
-                ++dropped;
-                continue;
-            }
-            if (isExpired(*event, settings, now)) {
-                removed.push_back(std::move(*event));
-                continue;
-            }
-            if (kept != i)
-                lines[kept] = std::move(lines[i]);
-            ++kept;
-        }
-        lines.resize(kept);
-        return !removed.empty() || dropped > 0;
+        if (!isExpired(*event, settings, now))
+            return true;
+        removed.append(line);
+        if (!line.ends_with('\n'))
+            removed += '\n';
+        ++removedCount;
+        return false;
     });
     if (!done) {
         const int error = errno;
         // Deleted meanwhile by the update command: nothing is lost.
-        if (!fileExists(path))
+        if (error == ENOENT)
             return;
         ++round.failed;
-        report_.report("cannot rewrite event log file " + path + ": " + std::strerror(error));
+        report_.report("cannot rewrite event log file " + joinPath(store_.directory(), name) + ": " +
+                       std::strerror(error));
         return;
     }
-    if (!removed.empty() || dropped > 0)
+    if (removedCount > 0 || dropped > 0)
         ++round.rewritten;
-    round.removed += removed.size();
+    round.removed += removedCount;
     round.dropped += dropped;
     announce(removed);
 }
 
-void RemovalThread::announce(std::span<const EventRecord> removed)
+void RemovalThread::announce(std::string_view removedLines)
 {
     if (!announcer_)
         return;
-    for (std::size_t i = 0; i < removed.size(); i += kAnnounceChunk)
-        announcer_->announce(EventType::Remove, removed.subspan(i, std::min(kAnnounceChunk, removed.size() - i)));
+    // No lock of the store is held here: a subscriber that reads slowly
+    // holds this pass up, never the receiver.
+    std::vector<EventRecord> chunk;
+    chunk.reserve(kAnnounceChunk);
+    forEachLine(removedLines, [&](std::string_view line) {
+        chunk.push_back(*splitEventLine(line));
+        if (chunk.size() == kAnnounceChunk) {
+            announcer_->announce(EventType::Remove, chunk);
+            chunk.clear();
+        }
+    });
+    if (!chunk.empty())
+        announcer_->announce(EventType::Remove, chunk);
 }
 
 void RemovalThread::run(std::stop_token stop)

@@ -9,18 +9,20 @@
 // minutes (0), hours (1) or days (2), and the line is at least that old.
 // Age is the distance from now to its Date, so a date in the future ages too.
 //
-// Files are rewritten through EventStore::rewrite, which holds the removal
-// lock from the read to the rename, so lines the receiver appends during a
-// pass are never lost. A file from which nothing leaves is not rewritten;
-// lines that do not split into four fields leave without an announcement.
-// Removed lines are announced only after their file was replaced: a failed
-// rewrite leaves them stored and unannounced. Announcing may wait for room on
-// the bus (no removal goes unannounced); no file lock is held meanwhile.
+// Files are rewritten through EventStore::rewrite, which keeps the lines the
+// receiver appends during a pass and does not make the receiver wait while
+// it reads, filters and writes a file. A file from which nothing leaves is
+// not rewritten; lines that do not split into four fields leave without an
+// announcement. Removed lines are announced only after their file was
+// replaced: a failed rewrite leaves them stored and unannounced. Announcing
+// may wait for room on the bus (no removal goes unannounced); no lock of the
+// store is held meanwhile.
 #pragma once
 
 #include <cstddef>
 #include <stop_token>
 #include <string>
+#include <string_view>
 
 #include "EventHooks.h"
 #include "util/FailureReport.h"
@@ -54,7 +56,7 @@ public:
 
 private:
     void passFile(const std::string& name, const Settings& settings, double now, Round& round);
-    void announce(std::span<const EventRecord> removed);
+    void announce(std::string_view removedLines);
 
     SettingsPipe& settings_;
     EventStore& store_;

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <random>
 
 #include "FileUtil.h"
@@ -68,16 +69,62 @@ void AtomicFileWriter::flush()
             continue;
         }
         rest.remove_prefix(static_cast<std::size_t>(n));
+        written_ += n;
     }
     buffer_.clear();
 }
 
-bool AtomicFileWriter::commit()
+void AtomicFileWriter::copyFrom(int fd, off_t from, off_t to)
+{
+    flush();
+    while (from < to && !error_) {
+        const ssize_t n = copy_file_range(fd, &from, fd_, nullptr, static_cast<std::size_t>(to - from), 0);
+        if (n > 0) {
+            written_ += n;
+            continue;
+        }
+        if (n == 0) {
+            error_ = EIO;  // the source ended before `to`
+            break;
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
+            error_ = errno;
+            break;
+        }
+        // No kernel copy between these files: through a buffer.
+        char chunk[65536];
+        while (from < to && !error_) {
+            const ssize_t r = pread(fd, chunk, std::min<off_t>(sizeof chunk, to - from), from);
+            if (r < 0 && errno == EINTR)
+                continue;
+            if (r <= 0) {
+                error_ = r < 0 ? errno : EIO;
+                break;
+            }
+            buffer_.assign(chunk, static_cast<std::size_t>(r));
+            flush();
+            from += r;
+        }
+    }
+}
+
+void AtomicFileWriter::sync()
+{
+    if (fd_ < 0)
+        return;
+    flush();
+    if (!error_ && fsync(fd_) != 0)
+        error_ = errno;
+}
+
+bool AtomicFileWriter::commit(Sync sync)
 {
     if (fd_ < 0)
         return false;
     flush();
-    if (!error_ && fsync(fd_) != 0)
+    if (!error_ && sync == Sync::Yes && fsync(fd_) != 0)
         error_ = errno;
     if (close(fd_) != 0 && !error_)
         error_ = errno;

@@ -26,9 +26,20 @@ public:
     AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
 
     void write(std::string_view data);
-    // Flushes, syncs and renames over the target. False, the target left as
-    // it was, when this or any earlier step failed; error() tells why.
-    bool commit();
+    // Appends bytes [from, to) of the open file `fd`, copied in the kernel
+    // where it can (copy_file_range), without passing through this process.
+    void copyFrom(int fd, off_t from, off_t to);
+    // Flushes and syncs what was written so far; the file stays open.
+    void sync();
+    // Bytes written so far.
+    off_t size() const { return written_ + static_cast<off_t>(buffer_.size()); }
+
+    // Flushes, syncs (with Sync::Yes) and renames over the target. False,
+    // the target left as it was, when this or any earlier step failed;
+    // error() tells why. Sync::No is for a caller that synced most of the
+    // file with sync() and must not wait for the disk at the rename.
+    enum class Sync { Yes, No };
+    bool commit(Sync sync = Sync::Yes);
     int error() const { return error_; }
 
 private:
@@ -37,6 +48,7 @@ private:
     std::string target_, temp_;
     int fd_ = -1;
     int error_ = 0;
+    off_t written_ = 0;  // bytes that reached the file
     std::string buffer_;
 };
 
