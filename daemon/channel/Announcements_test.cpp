@@ -177,3 +177,47 @@ TEST_F(Announcements, RemovedLinesWithBytesTheBusRefusesAreAnnouncedCleaned)
     EXPECT_EQ(received[3].at("Message"), "after the odd bytes");
     EXPECT_TRUE(daemon->commandChannel().connected());
 }
+
+// A subscriber that reads slowly holds the removal pass up (its "Remove"s
+// wait for room, none is dropped), never the receiver: every datagram is
+// stored while the pass still waits, and the store's lock was never held
+// for long.
+TEST_F(Announcements, ASlowSubscriberHoldsTheRemovalPassUpButNeverReception)
+{
+    EventSubscriber slow(/*subscribe=*/true, /*reading=*/true, std::chrono::milliseconds(4));
+    ASSERT_TRUE(waitUntil([&] { return daemon->commandChannel().subscribers() == 1; }));
+
+    constexpr int kAged = 100000;
+    std::string aged;
+    for (int i = 0; i < kAged; ++i)
+        aged += formatEventLine({std::to_string(1000 + i), "User.Notice", "10.0.0.1", "aged " + std::to_string(i)});
+    writeFile(dir.file("1970-01-01.log"), aged);
+
+    std::atomic<bool> passDone{false};
+    RemovalThread::Round round;
+    std::thread pass([&] {
+        round = daemon->removal().runRound(static_cast<double>(std::time(nullptr)));
+        passDone = true;
+    });
+    constexpr int kArriving = 20000;
+    sendBurst(port, "arriving", kArriving);
+    const bool storedAll = waitUntil([&] { return linesOf(readFile(todaysFile())).size() == kArriving; },
+                                     std::chrono::seconds(20));
+    const bool passWasWaiting = !passDone;
+    pass.join();
+    EXPECT_TRUE(storedAll);
+    EXPECT_TRUE(passWasWaiting) << "the subscriber reads 100,000 removals in no less than 2 s";
+    EXPECT_EQ(round.removed, static_cast<std::size_t>(kAged));
+    EXPECT_LT(daemon->statistics().at("storeLongestWaitMicroseconds"), 100'000u);
+
+    const auto storedLines = linesOf(settledFile());
+    ASSERT_EQ(storedLines.size(), static_cast<std::size_t>(kArriving));
+    ASSERT_TRUE(waitUntil([&] { return slow.count() + slow.told() >= kAged + storedLines.size(); },
+                          std::chrono::seconds(60)));
+    std::vector<std::string> removes, sets;
+    for (const auto& e : slow.events())
+        (e.at("Type") == "Remove" ? removes : sets).push_back(lineOf(e));
+    EXPECT_EQ(removes, linesOf(aged)) << "every removal announced, once, in file order";
+    EXPECT_EQ(sets.size() + slow.told(), storedLines.size()) << "arrivals announced or counted as missed";
+    EXPECT_TRUE(inOrderWithin(sets, storedLines));
+}

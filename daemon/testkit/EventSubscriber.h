@@ -25,10 +25,14 @@ public:
 
     // `subscribe`: call Subscribe (else it only adds match rules, as any
     // connection may). `reading`: process the bus at once (else from
-    // resume() on, as a subscriber that has stopped reading).
-    explicit EventSubscriber(bool subscribe = true, bool reading = true)
+    // resume() on, as a subscriber that has stopped reading). `perSignal`:
+    // time spent on each event signal, as a subscriber that reads slowly.
+    explicit EventSubscriber(bool subscribe = true, bool reading = true,
+                             std::chrono::microseconds perSignal = std::chrono::microseconds::zero())
     {
-        proxy_->uponSignal(bus::kEventSignal).onInterface(bus::kInterface).call([this](const std::vector<Event>& events) {
+        proxy_->uponSignal(bus::kEventSignal).onInterface(bus::kInterface).call([this, perSignal](const std::vector<Event>& events) {
+            if (perSignal > std::chrono::microseconds::zero())
+                std::this_thread::sleep_for(perSignal);
             std::lock_guard lock(mutex_);
             received_.insert(received_.end(), events.begin(), events.end());
         });
