@@ -45,7 +45,10 @@ void EventPipeline::add(std::string_view bytes, const SenderAddress& sender)
     EventRecord& r = records_[kept_];
     r.date.assign(dateText_);
     r.priority.assign(parsed_.priority);
-    r.host.assign(settings_->bHostsDisplay ? resolver_.hostText(sender, senderText) : senderText);
+    if (settings_->bHostsDisplay)
+        resolver_.writeHostText(sender, senderText, r.host);  // never waits for the resolver
+    else
+        r.host.assign(senderText);
     r.message.assign(parsed_.message);
     if (++kept_ == kRoundSize) {
         finish();
