@@ -28,6 +28,8 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://corvanta.com/brantwell")
 
 set(CPACK_DEBIAN_DAEMON_PACKAGE_NAME brantwell)
 set(CPACK_DEBIAN_DAEMON_PACKAGE_DEPENDS "adduser, dbus")
+# E-mail over TLS checks the server against the system's trust store.
+set(CPACK_DEBIAN_DAEMON_PACKAGE_RECOMMENDS "ca-certificates")
 set(CPACK_DEBIAN_DAEMON_DESCRIPTION "syslog server with actions, alerts and a D-Bus channel
 BrantwellSrv receives syslog datagrams over UDP, keeps or drops them by
 include and exclude filters, and stores every kept event as one line in a
@@ -42,10 +44,15 @@ Members of the group brantwell may steer the daemon.")
 set(CPACK_DEBIAN_DAEMON_PACKAGE_CONTROL_EXTRA
   ${CMAKE_CURRENT_SOURCE_DIR}/debian/postinst
   ${CMAKE_CURRENT_SOURCE_DIR}/debian/prerm
-  ${CMAKE_CURRENT_SOURCE_DIR}/debian/postrm)
+  ${CMAKE_CURRENT_SOURCE_DIR}/debian/postrm
+  ${CMAKE_CURRENT_SOURCE_DIR}/debian/conffiles)
 
 set(CPACK_DEBIAN_DESKTOP_PACKAGE_NAME brantwell-desktop)
-set(CPACK_DEBIAN_DESKTOP_PACKAGE_DEPENDS "brantwell (= ${PROJECT_VERSION}-${BRANTWELL_DEBIAN_REVISION})")
+# Beside the libraries dpkg-shlibdeps finds, the plugins Qt loads at run
+# time: the SVG image format (the severity images) and the multimedia
+# backend the application chooses (FFmpeg, in libqt6multimedia6).
+set(CPACK_DEBIAN_DESKTOP_PACKAGE_DEPENDS
+  "brantwell (= ${PROJECT_VERSION}-${BRANTWELL_DEBIAN_REVISION}), libqt6svg6, libqt6multimedia6")
 set(CPACK_DEBIAN_DESKTOP_DESCRIPTION "desktop application of the Brantwell syslog server
 Brantwell shows the events the Brantwell syslog server stores, as they
 arrive: an event list with search and severity colours, a home page with the

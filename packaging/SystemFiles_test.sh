@@ -28,7 +28,7 @@ fi
 
 # Manual pages: man and groff warnings (-ww: all of them) are failures.
 export LC_ALL=C.UTF-8 MANWIDTH=80 MAN_DISABLE_SECCOMP=1
-pages=("BrantwellSrv.8:$SRV" "brantwellctl.1:$CTL")
+pages=("BrantwellSrv.8:$SRV" "brantwellctl.1:$CTL" "Brantwell.ini.5:")
 [ -n "$APP" ] && pages+=("Brantwell.1:$APP")
 for entry in "${pages[@]}"; do
   page=$BUILD/packaging/man/${entry%%:*}
@@ -40,9 +40,12 @@ for entry in "${pages[@]}"; do
   [ -z "$warnings" ] || fail "man -l $page: $warnings"
   # The rendered page, with hyphens and quotes as plain ASCII.
   text=$(man -E ascii -l "$page" 2>/dev/null | col -b)
-  for section in NAME SYNOPSIS DESCRIPTION OPTIONS; do
+  sections="NAME SYNOPSIS DESCRIPTION OPTIONS"
+  [ -z "$program" ] && sections="NAME DESCRIPTION"  # a file format, not a program
+  for section in $sections; do
     grep -q "^$section" <<<"$text" || fail "${entry%%:*} has no $section section"
   done
+  [ -n "$program" ] || continue
   # Every long option the program's --help lists is documented.
   for option in $(QT_QPA_PLATFORM=offscreen "$program" --help 2>&1 | grep -Eo -- '--[a-z][a-z-]+' | sort -u); do
     grep -q -- "$option" <<<"$text" || fail "${entry%%:*} does not document $option"

@@ -14,10 +14,14 @@ cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PRE
 cmake --build "$BUILD_DIR" -j"$(nproc)"
 cmake --install "$BUILD_DIR"
 
-getent group brantwell >/dev/null || groupadd --system brantwell
-if [ -n "${SUDO_USER:-}" ] && [ "$SUDO_USER" != root ]; then
-  usermod -a -G brantwell "$SUDO_USER"
-  echo "install.sh: added $SUDO_USER to group brantwell (log in again to use it)"
+# The group is as good as root: the user who ran this joins it only when
+# this run creates it, never again on a later run.
+if ! getent group brantwell >/dev/null; then
+  groupadd --system brantwell
+  if [ -n "${SUDO_USER:-}" ] && [ "$SUDO_USER" != root ]; then
+    usermod -a -G brantwell "$SUDO_USER"
+    echo "install.sh: added $SUDO_USER to group brantwell (log in again to use it)"
+  fi
 fi
 mkdir -p /var/lib/brantwell
 chgrp brantwell /var/lib/brantwell

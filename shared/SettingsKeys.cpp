@@ -71,6 +71,11 @@ nlohmann::json defaultSettingsDictionary()
     return d;
 }
 
+std::span<const SettingsKey> settingsKeyTable()
+{
+    return table();
+}
+
 const SettingsKey* findSettingsKey(std::string_view name)
 {
     for (const auto& k : table())

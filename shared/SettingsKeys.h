@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <span>
 #include <string_view>
 
 #include <nlohmann/json_fwd.hpp>
@@ -79,6 +80,9 @@ inline constexpr std::string_view kDefaultDataDirectory = "/var/lib/brantwell";
 
 // The 33 keys of a fresh settings file with their default values.
 nlohmann::json defaultSettingsDictionary();
+
+// Every key this version knows, in table order.
+std::span<const SettingsKey> settingsKeyTable();
 
 // Kind of a known key; nothing for keys this version does not know.
 const SettingsKey* findSettingsKey(std::string_view name);
