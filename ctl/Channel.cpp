@@ -61,8 +61,13 @@ std::string dataDirectory(const Options& options)
         const auto status = daemonStatus(daemon);
         if (const auto it = status.find("dataDirectory"); it != status.end() && !it->second.empty())
             return it->second;
-    } catch (const sdbus::Error&) {
-        // No daemon to ask: the default is all there is.
+    } catch (const sdbus::Error& e) {
+        // A daemon that runs but refuses to tell may use another directory:
+        // say that the default is a guess. With no daemon to ask, the default
+        // is all there is.
+        if (e.getName() == "org.freedesktop.DBus.Error.AccessDenied")
+            std::fprintf(stderr, "brantwellctl: the daemon refused to tell its data directory (%s); trying %s\n",
+                         e.getMessage().c_str(), std::string(kDefaultDataDirectory).c_str());
     }
     return std::string(kDefaultDataDirectory);
 }

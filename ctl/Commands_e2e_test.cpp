@@ -135,6 +135,19 @@ TEST_F(CtlTest, StatusTellsARunningFromAStoppedDaemonAndCountsTheStore)
     EXPECT_TRUE(contains(noBus.out, "bus cannot be reached")) << noBus.out;
 }
 
+TEST_F(CtlTest, GetWithoutDataDirReadsWhereTheDaemonStores)
+{
+    startDaemon();
+    // The daemon writes its defaults at start; get finds them in the
+    // directory the daemon reports, not in the default one.
+    const auto got = ctl("get");
+    EXPECT_EQ(got.exit, 0) << got.out;
+    EXPECT_EQ(json::parse(got.out, nullptr, false), json::parse(readFile(dir.file("Brantwell.ini")), nullptr, false))
+        << got.out;
+    // (Someone the daemon refuses would read the default directory, which
+    // tests leave alone.)
+}
+
 TEST_F(CtlTest, OnlyACommandTheDaemonCarriedOutExitsZero)
 {
     startDaemon();

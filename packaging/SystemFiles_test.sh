@@ -26,6 +26,19 @@ if [ -n "$APP" ]; then
     "$BUILD/packaging/desktop/com.corvanta.Brantwell.metainfo.xml"
 fi
 
+# The unit as systemd reads it, with the built daemon in ExecStart (the
+# variables of /etc/default/brantwell and their defaults included).
+if command -v systemd-analyze >/dev/null; then
+  unitDir=$(mktemp -d /tmp/brantwell-unit-XXXXXX)
+  sed "s|@BRANTWELL_SBINDIR@|$(dirname "$SRV")|" "$SOURCE/packaging/BrantwellSrv.service" >"$unitDir/BrantwellSrv.service"
+  # Any remark on the unit (an unknown key is only "ignoring") is a failure.
+  remarks=$(timeout 60 systemd-analyze verify --man=no "$unitDir/BrantwellSrv.service" 2>&1 | grep -F "$unitDir")
+  [ -z "$remarks" ] || fail "systemd-analyze verify: $remarks"
+  rm -rf "$unitDir"
+else
+  echo "(no systemd-analyze here: the unit is not verified)"
+fi
+
 # Manual pages: man and groff warnings (-ww: all of them) are failures.
 export LC_ALL=C.UTF-8 MANWIDTH=80 MAN_DISABLE_SECCOMP=1
 pages=("BrantwellSrv.8:$SRV" "brantwellctl.1:$CTL" "Brantwell.ini.5:")
