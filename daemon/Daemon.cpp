@@ -170,6 +170,8 @@ std::map<std::string, std::uint64_t> Daemon::statistics() const
         {"datagramsReceived", s.received.load()},
         {"datagramsEmpty", s.empty.load()},
         {"datagramsFiltered", s.filtered.load()},
+        {"datagramsCut", s.cut.load()},
+        {"datagramsInvalidUtf8", s.invalidUtf8.load()},
         {"eventsStored", s.stored.load() + tcp.stored.load() + tls.stored.load()},
         {"eventsUnstored", unstored},
         {"kernelDropped", s.kernelDropped.load()},
@@ -191,7 +193,8 @@ std::map<std::string, std::uint64_t> Daemon::statistics() const
         counters[p + "ConnectionsAccepted"] = t.connectionsAccepted.load();
         counters[p + "ConnectionsRefused"] = t.connectionsRefused.load();
         counters[p + "FramesReceived"] = t.framesReceived.load();
-        counters[p + "FramesCut"] = t.framesCut.load();
+        counters[p + "FramesCut"] = r.cut.load();
+        counters[p + "FramesInvalidUtf8"] = r.invalidUtf8.load();
         counters[p + "FramingErrors"] = t.framingErrors.load();
         counters[p + "FramesEmpty"] = r.empty.load();
         counters[p + "FramesFiltered"] = r.filtered.load();

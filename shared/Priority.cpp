@@ -27,7 +27,7 @@ const std::vector<std::string>& priorityTable()
 std::string_view priorityText(std::uint32_t pri)
 {
     const auto& table = priorityTable();
-    if (static_cast<std::int32_t>(pri) <= 0 || pri >= table.size())
+    if (pri >= table.size())
         return kUnknownPriority;
     return table[pri];
 }

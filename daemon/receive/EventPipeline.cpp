@@ -24,9 +24,11 @@ void EventPipeline::begin(double now)
     kept_ = 0;
 }
 
-void EventPipeline::add(std::string_view bytes, const SenderAddress& sender)
+void EventPipeline::add(std::string_view bytes, const SenderAddress& sender, bool cut)
 {
-    parseDatagram(bytes.substr(0, kMaxDatagram), parsed_);
+    parseDatagram(bytes, parsed_);
+    cut_ += cut || parsed_.cut;
+    invalidUtf8_ += parsed_.invalidUtf8;
     if (parsed_.empty) {
         ++empty_;
         return;
@@ -60,7 +62,9 @@ void EventPipeline::finish()
 {
     statistics_.empty.fetch_add(empty_, std::memory_order_relaxed);
     statistics_.filtered.fetch_add(filtered_, std::memory_order_relaxed);
-    empty_ = filtered_ = 0;
+    statistics_.cut.fetch_add(cut_, std::memory_order_relaxed);
+    statistics_.invalidUtf8.fetch_add(invalidUtf8_, std::memory_order_relaxed);
+    empty_ = filtered_ = cut_ = invalidUtf8_ = 0;
     if (kept_ == 0)
         return;
     const std::span<const EventRecord> events(records_.data(), static_cast<std::size_t>(kept_));

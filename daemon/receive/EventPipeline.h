@@ -27,6 +27,8 @@ struct Settings;
 struct ReceiverStatistics {
     std::atomic<std::uint64_t> received{0};   // datagrams (or frames) taken from the sockets
     std::atomic<std::uint64_t> empty{0};      // no text left after cleaning
+    std::atomic<std::uint64_t> cut{0};        // text longer than a message may be: the rest was dropped
+    std::atomic<std::uint64_t> invalidUtf8{0};  // bytes that are not UTF-8, stored as U+FFFD
     std::atomic<std::uint64_t> filtered{0};   // rejected by the filters
     std::atomic<std::uint64_t> stored{0};     // lines written
     std::atomic<std::uint64_t> unstored{0};   // accepted but the write failed
@@ -43,8 +45,9 @@ public:
     // Starts a round received at `now` (seconds since 1970) with the
     // settings in force now.
     void begin(double now);
-    // One message; a full round is finished and a new one begun.
-    void add(std::string_view bytes, const SenderAddress& sender);
+    // One message; a full round is finished and a new one begun. `cut`:
+    // the carrier already dropped bytes of it.
+    void add(std::string_view bytes, const SenderAddress& sender, bool cut = false);
     // Announces, stores and dispatches what the round kept.
     void finish();
 
@@ -64,6 +67,8 @@ private:
     int kept_ = 0;
     std::uint64_t empty_ = 0;
     std::uint64_t filtered_ = 0;
+    std::uint64_t cut_ = 0;
+    std::uint64_t invalidUtf8_ = 0;
     HostResolver resolver_;
     // Most messages of a burst come from the sender of the one before.
     SenderAddress lastSender_;

@@ -1,4 +1,5 @@
-// Turns the bytes of one syslog datagram into priority and message text.
+// Turns the bytes of one syslog datagram (or TCP/TLS frame) into priority
+// and message text.
 #pragma once
 
 #include <cstddef>
@@ -7,22 +8,52 @@
 
 namespace brantwell {
 
-inline constexpr std::size_t kMaxDatagram = 1024;  // longer datagrams are cut
+// The stored message text is at most this many bytes (never a UTF-8
+// sequence cut in half).
+inline constexpr std::size_t kMaxMessage = 1024;
+// Bytes of a datagram or frame that are read. More than kMaxMessage, so that
+// an RFC 5424 header (up to a few hundred bytes) can be taken off before the
+// message is cut. A caller that had more hands kMaxReceived + 1 bytes, so the
+// parser knows the text was cut.
+inline constexpr std::size_t kMaxReceived = 8192;
 
 struct ParsedDatagram {
     std::string_view priority;  // static text: "Facility.Severity" or "Unknown"
-    std::string message;        // cleaned text without its RFC 3164 time stamp
-    bool empty = true;          // no text at all: the datagram is dropped
+    std::string message;        // cleaned text, its RFC 3164 time stamp or RFC 5424 header reshaped
+    bool empty = true;          // no text but spaces: the datagram is dropped
+    bool cut = false;           // the text was longer than kMaxMessage (or kMaxReceived)
+    bool invalidUtf8 = false;   // bytes that are not UTF-8 were replaced by U+FFFD
 };
 
-// Cleans `bytes` (at most kMaxDatagram are read): the first "<digits>"
-// anywhere is the PRI and leaves the text together with the one byte after
-// the digits; LF becomes a space; only printable ASCII is kept. Then a
-// leading "Mmm dd hh:mm:ss " time stamp is stripped. `out.message` keeps its
-// capacity between calls.
+// Cleans `bytes`:
+// - CR, LF and NUL at the end are removed first;
+// - the first "<" anywhere starts the PRI: it leaves the text together with
+//   its digits and the one byte after them; only "<" 1-3 digits ">" with a
+//   value up to 191 gives a priority, anything else "Unknown";
+// - "<PRI>1 " followed by a header that parses is RFC 5424: the message
+//   becomes "HOSTNAME APP-NAME[PROCID]: MSGID [SD] MSG" with nil fields and
+//   the SD elements RFC 5424 registers itself (timeQuality, origin, meta)
+//   left out;
+// - valid UTF-8 is kept, each ill-formed sequence becomes U+FFFD, C0 and C1
+//   controls (TAB and LF too) and DEL become a space, a leading BOM goes;
+// - a leading "Mmm dd hh:mm:ss " time stamp is stripped;
+// - the text is cut to kMaxMessage bytes at a character boundary.
+// `out.message` keeps its capacity between calls.
 void parseDatagram(std::string_view bytes, ParsedDatagram& out);
 
 // True when `text` starts with the shape of an RFC 3164 time stamp.
 bool hasRfc3164Timestamp(std::string_view text);
+
+// The parts of an RFC 5424 header (views into the text given), for
+// parseRfc5424Header. Nil fields are "-".
+struct Rfc5424Header {
+    std::string_view timestamp, hostname, appName, procId, msgId;
+    std::string_view structuredData;  // "-" or the SD elements, verbatim
+    std::string_view message;         // MSG, possibly empty, its BOM still on
+};
+
+// Parses what follows "<PRI>": "1 TIMESTAMP HOSTNAME APP-NAME PROCID MSGID
+// SD [SP MSG]". False when it is not that shape; `out` is then unspecified.
+bool parseRfc5424Header(std::string_view text, Rfc5424Header& out);
 
 } // namespace brantwell

@@ -44,7 +44,9 @@ struct SyslogThread::Batch {
     std::array<mmsghdr, kBatchSize> headers{};
     std::array<iovec, kBatchSize> iov{};
     std::array<sockaddr_in6, kBatchSize> senders{};  // room for either family
-    std::array<std::array<char, kMaxDatagram>, kBatchSize> data{};
+    // One byte more than is read: a datagram that fills it was longer, and
+    // its event counts as cut.
+    std::array<std::array<char, kMaxReceived + 1>, kBatchSize> data{};
     double lastDropCheck = 0;
 
     void prepare(int count)
@@ -208,7 +210,7 @@ void SyslogThread::handleBatch(Batch& batch, int count)
 
     pipeline_.begin(now);
     for (int i = 0; i < count; ++i) {
-        const auto length = std::min<std::size_t>(batch.headers[i].msg_len, kMaxDatagram);
+        const auto length = std::min<std::size_t>(batch.headers[i].msg_len, kMaxReceived + 1);
         pipeline_.add(std::string_view(batch.data[i].data(), length),
                       SenderAddress::fromSocketAddress(reinterpret_cast<const sockaddr*>(&batch.senders[i])));
     }

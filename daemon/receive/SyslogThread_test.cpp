@@ -153,7 +153,9 @@ TEST(SyslogThread, UnknownPriorityIsSelectedBySeverityUnknown)
     from.send(r.port(), "<200>beyond");
     from.send(r.port(), "<13>notice");
     ASSERT_TRUE(r.waitForHandled(3));
-    EXPECT_EQ(readFile(r.dir.file("2026-12-08.log")), "1796770799,User.Notice,127.0.0.1,notice\n");
+    // PRI 0 is the kernel's emergency, not an unknown priority.
+    EXPECT_EQ(readFile(r.dir.file("2026-12-08.log")),
+              "1796770799,Kernel.Emergency,127.0.0.1,panic\n1796770799,User.Notice,127.0.0.1,notice\n");
 }
 
 TEST(SyslogThread, StopsPromptlyWhileWaiting)

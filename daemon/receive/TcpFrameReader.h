@@ -1,6 +1,9 @@
 // Splits a TCP byte stream into syslog frames as RFC 6587 describes: each
 // frame is either octet-counted ("LEN SP MSG", LEN without a leading zero)
-// or ends at LF, told apart by its first byte (a digit 1-9 starts a count).
+// or ends at LF or NUL (Python's SysLogHandler ends its messages with NUL).
+// A frame is counted only when its digits are followed by a space and "<",
+// the start of every syslog message; otherwise digits begin a line, as in
+// "2026 was a year".
 //
 // Pure: bytes in, frames out, no socket. At most `keep` bytes of a frame are
 // held (the receiver stores no more), the rest is skipped to the frame's
@@ -45,7 +48,7 @@ public:
     bool inFrame() const { return state_ != State::Start && state_ != State::Failed; }
 
 private:
-    enum class State { Start, Count, Counted, Line, Failed };
+    enum class State { Start, Count, CountSpace, Counted, Line, Failed };
     static constexpr std::size_t kMaxCountDigits = 9;
 
     void append(char c)
@@ -82,7 +85,7 @@ bool TcpFrameReader::feed(std::string_view bytes, Sink&& sink)
                 state_ = State::Count;
                 count_ = 0;
                 countDigits_ = 0;
-            } else if (c == '\n') {
+            } else if (c == '\n' || c == '\0') {
                 ++i;  // an empty line between frames carries nothing
             } else {
                 state_ = State::Line;
@@ -96,17 +99,28 @@ bool TcpFrameReader::feed(std::string_view bytes, Sink&& sink)
                 ++countDigits_;
                 append(c);  // kept in case this turns out to be a line
                 ++i;
-            } else if (c == ' ' && count_ <= maxFrame_) {
-                frame_.clear();
+            } else if (c == ' ') {
+                append(c);
                 ++i;
-                state_ = State::Counted;
-            } else if (c == ' ' || (c >= '0' && c <= '9')) {
-                state_ = State::Failed;  // a count beyond the limit, or no count at all
+                state_ = State::CountSpace;
+            } else {
+                // Digits, then not a space (or more digits than a count
+                // has): a line that starts with a digit. What was read so
+                // far is its start.
+                state_ = State::Line;
+            }
+            break;
+        }
+        case State::CountSpace: {
+            if (bytes[i] != '<') {
+                state_ = State::Line;  // "2026 was a year": text, not a count
+            } else if (count_ > maxFrame_) {
+                state_ = State::Failed;  // a count beyond the limit
                 return false;
             } else {
-                // Digits, then not a space: an LF frame that starts with a
-                // digit. What was read so far is its start.
-                state_ = State::Line;
+                frame_.clear();  // "<" is the first byte of the counted frame
+                cut_ = false;
+                state_ = State::Counted;
             }
             break;
         }
@@ -126,7 +140,9 @@ bool TcpFrameReader::feed(std::string_view bytes, Sink&& sink)
         }
         case State::Line: {
             const auto* begin = bytes.data() + i;
-            const auto* lf = static_cast<const char*>(std::memchr(begin, '\n', n - i));
+            const auto* lf = std::find_if(begin, bytes.data() + n, [](char c) { return c == '\n' || c == '\0'; });
+            if (lf == bytes.data() + n)
+                lf = nullptr;
             const std::size_t take = lf ? static_cast<std::size_t>(lf - begin) : n - i;
             const std::size_t room = frame_.size() < keep_ ? keep_ - frame_.size() : 0;
             frame_.append(begin, std::min(take, room));
@@ -148,7 +164,8 @@ bool TcpFrameReader::feed(std::string_view bytes, Sink&& sink)
 template <class Sink>
 void TcpFrameReader::finish(Sink&& sink)
 {
-    if (state_ == State::Count || state_ == State::Line || (state_ == State::Counted && !frame_.empty()))
+    if (state_ == State::Count || state_ == State::CountSpace || state_ == State::Line ||
+        (state_ == State::Counted && !frame_.empty()))
         sink(std::string_view(frame_), cut_ || state_ == State::Counted);
     state_ = State::Start;
     frame_.clear();

@@ -44,9 +44,14 @@ TEST(TcpFrameReader, TellsOctetCountingFromLineFramingPerFrameWhateverTheSegment
     const FrameCase cases[] = {
         {"two LF frames", "<13>one\n<13>two\n", {"<13>one", "<13>two"}},
         {"two counted frames", "7 <13>one8 <13>two!", {"<13>one", "<13>two!"}},
-        {"counted then LF then counted", "5 <1>ab<13>line\n3 xyz", {"<1>ab", "<13>line", "xyz"}},
+        {"counted then LF then counted", "5 <1>ab<13>line\n4 <1>x", {"<1>ab", "<13>line", "<1>x"}},
         {"a counted frame may hold LF", "9 <13>a\nb\nc", {"<13>a\nb\nc"}},
-        {"an LF after a counted frame is an empty line", "3 abc\n<13>x\n", {"abc", "<13>x"}},
+        {"an LF after a counted frame is an empty line", "3 <ab\n<13>x\n", {"<ab", "<13>x"}},
+        {"NUL ends a line", std::string("<13>one\0<13>two\0", 16), {"<13>one", "<13>two"}},
+        {"NUL after a counted frame", std::string("4 <1>a\0<13>b\0", 14), {"<1>a", "<13>b"}},
+        {"digits and a space begin a line unless \"<\" follows", "2026 ok <13>x\n<13>next\n",
+         {"2026 ok <13>x", "<13>next"}},
+        {"a count and its space at the end", "12 ", {"12 "}},
         {"empty lines carry nothing", "\n\n<13>x\n\n", {"<13>x"}},
         {"a line that starts with digits", "2026-12 dated\n", {"2026-12 dated"}},
         {"digits up to the end of a line", "123\n<13>x\n", {"123", "<13>x"}},
@@ -57,10 +62,11 @@ TEST(TcpFrameReader, TellsOctetCountingFromLineFramingPerFrameWhateverTheSegment
         {"a count without its frame", "12", {"12"}},
         {"a line longer than kept", "<13>0123456789abcdefXYZ\n<13>next\n", {"<13>0123456789ab~", "<13>next"}},
         {"a counted frame longer than kept", "22 <13>0123456789abcdefXY<13>next\n", {"<13>0123456789ab~", "<13>next"}},
-        {"a count beyond the limit", "<13>ok\n1001 x", {"<13>ok"}, true},
-        {"ten digits of count", "1234567890 x", {}, true},
-        {"a count at the limit", "1000 " + std::string(1000, 'a') + "\n<13>x\n",
-         {std::string(16, 'a') + "~", "<13>x"}},
+        {"a count beyond the limit", "<13>ok\n1001 <x", {"<13>ok"}, true},
+        {"a number beyond the limit in a line", "<13>ok\n1001 x\n", {"<13>ok", "1001 x"}},
+        {"ten digits are no count", "1234567890 <x\n", {"1234567890 <x"}},
+        {"a count at the limit", "1000 <" + std::string(999, 'a') + "\n<13>x\n",
+         {"<" + std::string(15, 'a') + "~", "<13>x"}},
     };
     for (const auto& c : cases) {
         for (std::size_t piece : {0, 1, 2, 3, 7}) {

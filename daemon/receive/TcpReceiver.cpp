@@ -68,7 +68,7 @@ struct TcpReceiver::Connection {
     bool handshaking = false;
     std::uint32_t watching = EPOLLIN;
 
-    explicit Connection(std::size_t maxFrame) : reader(kMaxDatagram, maxFrame) {}
+    explicit Connection(std::size_t maxFrame) : reader(kMaxReceived + 1, maxFrame) {}
     ~Connection()
     {
         if (ssl)
@@ -343,9 +343,7 @@ void TcpReceiver::takeFrame(Connection& c, std::string_view frame, bool cut)
 {
     transport_.framesReceived.fetch_add(1, std::memory_order_relaxed);
     statistics_.received.fetch_add(1, std::memory_order_relaxed);
-    if (cut)
-        transport_.framesCut.fetch_add(1, std::memory_order_relaxed);
-    pipeline_.add(frame, c.sender);
+    pipeline_.add(frame, c.sender, cut);
 }
 
 bool TcpReceiver::deliver(Connection& c, std::string_view bytes, double now)

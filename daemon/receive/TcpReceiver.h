@@ -33,7 +33,6 @@ struct TransportStatistics {
     // untrusted certificate, plain text on the TLS port.
     std::atomic<std::uint64_t> connectionsRefused{0};
     std::atomic<std::uint64_t> framesReceived{0};
-    std::atomic<std::uint64_t> framesCut{0};  // longer than a datagram: the rest was skipped
     std::atomic<std::uint64_t> framingErrors{0};  // a stream that could not be followed: closed
 };
 

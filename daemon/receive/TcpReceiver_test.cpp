@@ -121,7 +121,7 @@ TEST(TcpReceiver, ReassemblesFramesWhateverTheSegmentsAndKeepsTheLastOneAtTheClo
                              + lineOf("127.0.0.1", "User.Error", "second")
                              + lineOf("127.0.0.1", "User.Warning", "closed mid-frame")
                              + lineOf("127.0.0.1", "User.Critical", "counted, but closed early"));
-    EXPECT_EQ(r.receiver.transport().framesCut.load(), 1u);  // the one short of its count
+    EXPECT_EQ(r.receiver.statistics().cut.load(), 1u);  // the one short of its count
 }
 
 TEST(TcpReceiver, CutsA100KilobyteFrameLikeADatagramAndGoesOn)
@@ -131,9 +131,9 @@ TEST(TcpReceiver, CutsA100KilobyteFrameLikeADatagramAndGoesOn)
     TcpClient c(r.port);
     ASSERT_TRUE(c.sendAll(big + "\n" + std::to_string(big.size()) + " " + big + "<13>after\n"));
     ASSERT_TRUE(r.waitForStored(3));
-    const std::string cut = lineOf("127.0.0.1", "User.Notice", std::string(kMaxDatagram - 4, 'b'));
+    const std::string cut = lineOf("127.0.0.1", "User.Notice", std::string(kMaxMessage, 'b'));
     EXPECT_EQ(r.lines(), cut + cut + lineOf("127.0.0.1", "User.Notice", "after"));
-    EXPECT_EQ(r.receiver.transport().framesCut.load(), 2u);
+    EXPECT_EQ(r.receiver.statistics().cut.load(), 2u);
 }
 
 TEST(TcpReceiver, ClosesAStreamItCannotFollowAndKeepsWhatCameBefore)
@@ -293,7 +293,7 @@ TEST(TcpReceiver, StoresWhatRsyslogForwardsWithOctetCountingAndWithLineFraming)
                                  + std::to_string(i) + ", with a comma\n"),
                       std::string::npos)
                 << framing << " " << i << "\n" << lines;
-    EXPECT_EQ(r.receiver.transport().framesCut.load(), 0u);
+    EXPECT_EQ(r.receiver.statistics().cut.load(), 0u);
 }
 
 namespace {
