@@ -1,5 +1,8 @@
 // The real BrantwellSrv binary on a temporary data directory and a free port.
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 
 #include <chrono>
 #include <cstdlib>
@@ -10,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "testkit/DaemonProcess.h"
+#include "testkit/RsyslogRelay.h"
 #include "testkit/TcpTestClient.h"
 #include "EventRecord.h"
 #include "SettingsKeys.h"
@@ -100,7 +104,7 @@ TEST(DaemonEndToEnd, FirstStartStoresDatagramsByteForByte)
     EXPECT_LE(date, after + 1);
     const std::string d = std::to_string(date);
     EXPECT_EQ(lines[0], d + ",Security.Critical,127.0.0.5,mymachine su: 'su root' failed\n");
-    EXPECT_EQ(lines[1].substr(d.size()), ",User.Informational,127.0.0.5,a,b,c second line \n");
+    EXPECT_EQ(lines[1].substr(d.size()), ",User.Informational,127.0.0.5,a,b,c second line\n");
     EXPECT_EQ(lines[2].substr(d.size()), ",User.Informational,127.0.0.5,\n");
 
     EXPECT_EQ(fileMode(data), 0750);
@@ -324,5 +328,107 @@ TEST(DaemonEndToEnd, ReceivesOverTcpOnceTheSettingsNameAPortAndOverUdpFromIpv6)
     EXPECT_NE(lines.find(" probe: over TCP, framed by LF\n"), std::string::npos) << lines;
     EXPECT_NE(lines.find(",User.Notice,::1,"), std::string::npos) << lines;
     EXPECT_NE(lines.find(" probe: over UDP from ::1\n"), std::string::npos) << lines;
+    EXPECT_EQ(daemon.process.stop(), 0);
+}
+
+namespace {
+
+// The lines of a day file without their dates ("Priority,Host,Message"),
+// sorted: senders over different transports arrive in any order.
+std::vector<std::string> undatedLines(const std::string& contents)
+{
+    std::vector<std::string> out;
+    for (std::size_t pos = 0; pos < contents.size();) {
+        const auto lf = contents.find('\n', pos);
+        const std::string line = contents.substr(pos, lf - pos);
+        out.push_back(line.substr(line.find(',') + 1));
+        pos = lf + 1;
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+std::size_t lineCount(const std::string& text)
+{
+    return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+int run(const std::string& command)
+{
+    return std::system(command.c_str());
+}
+
+} // namespace
+
+// Real senders in their default formats, over UDP and TCP: what is stored is
+// the text a reader expects, to the byte: RFC 5424 headers in the shape of
+// RFC 3164, UTF-8 kept, no line end or NUL left over, every message of a
+// NUL-framed stream, and an exclude filter that ends in a word works on text
+// that came with a line end.
+TEST(DaemonEndToEnd, StoresWhatRealSendersSendExactly)
+{
+    TempDir dir;
+    const std::uint16_t tcpPort = freeTcpPort();
+    json settings = brantwell::defaultSettingsDictionary();
+    settings["receptionTcpPort"] = tcpPort;
+    settings["excludeFiltersArray"] = json::array({{{"Name", "full"}, {"IP", "0.0.0.0"}, {"Mask", "0"},
+                                                    {"Facility", "*"}, {"Severity", "*"}, {"Message", "*disk full"}}});
+    writeFile(dir.file("Brantwell.ini"), settings.dump());
+    RunningDaemon daemon(dir.path());
+    ASSERT_TRUE(waitUntil([&] { return TcpClient(tcpPort).connected(); }));
+    char name[256] = {};
+    ::gethostname(name, sizeof name - 1);
+    const std::string host(name), udp = " -n 127.0.0.1 -P " + std::to_string(daemon.port),
+                                  tcp = " -n 127.0.0.1 -P " + std::to_string(tcpPort);
+
+    // Excluded, and sent first: had it been stored, it would be in the file
+    // before the others are.
+    ASSERT_EQ(run("logger -d" + udp + " -t iop 'sda: disk full'"), 0);
+    ASSERT_EQ(run("logger -d" + udp + " -t iop 'UDP 5424: Grüße — 日本語 ✓ end'"), 0);
+    ASSERT_EQ(run("logger -T" + tcp + " -t iop 'TCP 5424, one, line'"), 0);
+    ASSERT_EQ(run("logger -T --octet-count" + tcp + " -t iop --msgid ID7 'TCP 5424 counted'"), 0);
+    ASSERT_EQ(run("logger --rfc3164 -d" + udp + " -t iop 'UDP 3164'"), 0);
+    ASSERT_EQ(run("logger -d" + udp + " --sd-id zoo@123 --sd-param 'tiger=\"hungry\"' -t iop 'with SD'"), 0);
+    // Python's handler over TCP ends each message with NUL and nothing else.
+    ASSERT_EQ(run("/usr/bin/python3 -c \"import logging, logging.handlers, socket\n"
+                  "h = logging.handlers.SysLogHandler(address=('127.0.0.1', " + std::to_string(tcpPort)
+                  + "), socktype=socket.SOCK_STREAM)\n"
+                    "l = logging.getLogger('brantwell'); l.addHandler(h)\n"
+                    "for i in range(5): l.error('python %d, Grüße', i)\n"
+                    "h.close()\""),
+              0);
+    std::size_t expected = 5 + 5;
+    const bool rsyslog = RsyslogRelay::installed();
+    if (rsyslog) {
+        // rsyslog forwarding in the RFC 5424 format: over UDP and counted TCP,
+        // each with a trailing LF.
+        for (const RsyslogForward forward : {RsyslogForward{"udp", "", "RSYSLOG_SyslogProtocol23Format"},
+                                             RsyslogForward{"tcp", "octet-counted", "RSYSLOG_SyslogProtocol23Format"}}) {
+            RsyslogRelay relay(forward.protocol == std::string("udp") ? daemon.port : tcpPort, forward);
+            ASSERT_TRUE(relay.started()) << relay.output();
+            UdpSender("127.0.0.1").send(relay.udpPort(),
+                                        std::string("<29>Dec  8 12:00:00 router link: down, Ошибка via ") + forward.protocol);
+            ++expected;
+            // The relay stops at the end of this round: wait for its line.
+            ASSERT_TRUE(waitUntil([&] { return lineCount(readFile(todaysFile(dir))) >= expected; }))
+                << relay.output();
+        }
+    }
+    std::vector<std::string> want = {
+        "User.Notice,127.0.0.1," + host + " iop: UDP 5424: Grüße — 日本語 ✓ end",
+        "User.Notice,127.0.0.1," + host + " iop: TCP 5424, one, line",
+        "User.Notice,127.0.0.1," + host + " iop: ID7 TCP 5424 counted",
+        "User.Notice,127.0.0.1," + host.substr(0, host.find('.')) + " iop: UDP 3164",
+        "User.Notice,127.0.0.1," + host + " iop: [zoo@123 tiger=\"hungry\"] with SD",
+    };
+    for (int i = 0; i < 5; ++i)
+        want.push_back("User.Error,127.0.0.1,python " + std::to_string(i) + ", Grüße");
+    if (rsyslog) {
+        want.push_back("System.Notice,127.0.0.1,router link:  down, Ошибка via udp");
+        want.push_back("System.Notice,127.0.0.1,router link:  down, Ошибка via tcp");
+    }
+    std::sort(want.begin(), want.end());
+    const std::string contents = waitForLines(todaysFile(dir), want.size());
+    EXPECT_EQ(undatedLines(contents), want) << contents;
     EXPECT_EQ(daemon.process.stop(), 0);
 }

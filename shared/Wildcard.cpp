@@ -9,6 +9,16 @@ inline char fold(char c)
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
+// The offset of the character after the one at `t`: stored text is UTF-8,
+// and "?" (or a "*" giving up one more character) takes a whole character.
+inline std::size_t nextCharacter(std::string_view text, std::size_t t)
+{
+    ++t;
+    while (t < text.size() && (static_cast<unsigned char>(text[t]) & 0xC0) == 0x80)
+        ++t;
+    return t;
+}
+
 } // namespace
 
 WildcardPattern::WildcardPattern(std::string_view pattern) : valid_(true)
@@ -43,12 +53,15 @@ bool WildcardPattern::matches(std::string_view text) const
         if (i < p.size() && p[i] == '*') {
             starP = i++;
             starT = t;
-        } else if (i < p.size() && (p[i] == '?' || p[i] == fold(text[t]))) {
+        } else if (i < p.size() && p[i] == '?') {
+            ++i;
+            t = nextCharacter(text, t);
+        } else if (i < p.size() && p[i] == fold(text[t])) {
             ++i;
             ++t;
         } else if (starP != std::string_view::npos) {
             i = starP + 1;
-            t = ++starT;
+            t = starT = nextCharacter(text, starT);
         } else {
             return false;
         }

@@ -1,5 +1,6 @@
 // Case-insensitive whole-text wildcard match: "*" is any run of characters
-// (also none), "?" exactly one character, everything else itself.
+// (also none), "?" exactly one character (of UTF-8 text: one code point,
+// whatever its length in bytes), everything else itself.
 #pragma once
 
 #include <string>

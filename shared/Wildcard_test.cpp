@@ -40,7 +40,12 @@ INSTANTIATE_TEST_SUITE_P(
                       WildcardCase{"*a", "*ba", true}, WildcardCase{"*a", "*", false},
                       WildcardCase{"*%SYS-5-*", "*Mar  1 18:46:11: %SYS-5-CONFIG_I: done", true},
                       WildcardCase{"*?", "*", true}, WildcardCase{"?*", "**", true},
-                      WildcardCase{"a*", "a*", true}, WildcardCase{"*x*", "***", false}));
+                      WildcardCase{"a*", "a*", true}, WildcardCase{"*x*", "***", false},
+                      // "?" is one character, however many bytes of UTF-8 it takes.
+                      WildcardCase{"gr??e", "Grüße", true}, WildcardCase{"?", "日", true},
+                      WildcardCase{"??", "日", false}, WildcardCase{"*?本", "日本", true},
+                      WildcardCase{"*?", "\xF0\x9F\x92\xA5", true}, WildcardCase{"a?c", "a\xF0\x9F\x92\xA5" "c", true},
+                      WildcardCase{"*ü?", "ßüx", true}, WildcardCase{"*ошибка*", "Ошибка ошибка", true}));
 
 TEST(Wildcard, MissingPatternMatchesNothing)
 {

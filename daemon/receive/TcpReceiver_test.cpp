@@ -22,6 +22,7 @@
 #include "settings/SettingsPipe.h"
 #include "store/EventStore.h"
 #include "testkit/DaemonProcess.h"
+#include "testkit/RsyslogRelay.h"
 #include "testkit/TcpTestClient.h"
 #include "testkit/TestSupport.h"
 #include "testkit/UdpTestClient.h"
@@ -219,65 +220,15 @@ TEST(TcpReceiver, FollowsThePortOfTheSettings)
     EXPECT_TRUE(r.waitForStored(1));
 }
 
-namespace {
-
-// rsyslogd as a relay, the way a site forwards to a central server: its
-// own configuration, work directory and pid file, in the foreground, on a
-// private UDP port, forwarding over TCP. Never the machine's logger.
-class RsyslogRelay {
-public:
-    RsyslogRelay(std::uint16_t target, const char* framing) : udpPort_(freeUdpPort())
-    {
-        const std::string conf = dir_.file("rsyslog.conf");
-        writeFile(conf, "global(workDirectory=\"" + dir_.path() + "\")\n"
-                        "module(load=\"imudp\")\n"
-                        "input(type=\"imudp\" address=\"127.0.0.1\" port=\"" + std::to_string(udpPort_) + "\")\n"
-                        "action(type=\"omfwd\" target=\"127.0.0.1\" port=\"" + std::to_string(target)
-                            + "\" protocol=\"tcp\" TCP_Framing=\"" + framing
-                            + "\" template=\"RSYSLOG_TraditionalForwardFormat\")\n");
-        const std::string pidFile = dir_.file("rsyslogd.pid");
-        const char* argv[] = {"rsyslogd", "-n", "-f", conf.c_str(), "-i", pidFile.c_str(), nullptr};
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, dir_.file("out").c_str(), O_WRONLY | O_CREAT, 0600);
-        posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        started_ = posix_spawnp(&pid_, "rsyslogd", &actions, nullptr, const_cast<char**>(argv), environ) == 0;
-        posix_spawn_file_actions_destroy(&actions);
-        started_ = started_ && waitUntil([&] { return udpPortBound(udpPort_); });
-    }
-    ~RsyslogRelay()
-    {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-    bool started() const { return started_; }
-    std::uint16_t udpPort() const { return udpPort_; }
-    std::string output() const { return readFile(dir_.file("out")); }
-
-private:
-    TempDir dir_;
-    std::uint16_t udpPort_;
-    pid_t pid_ = -1;
-    bool started_ = false;
-};
-
-bool haveRsyslog()
-{
-    return std::system("command -v rsyslogd >/dev/null 2>&1") == 0;
-}
-
-} // namespace
 
 TEST(TcpReceiver, StoresWhatRsyslogForwardsWithOctetCountingAndWithLineFraming)
 {
-    if (!haveRsyslog())
+    if (!RsyslogRelay::installed())
         GTEST_SKIP() << "rsyslogd is not installed (scripts/deps.sh installs it)";
     TcpReception r;
     std::uint64_t expected = 0;
     for (const char* framing : {"octet-counted", "traditional"}) {
-        RsyslogRelay relay(r.port, framing);
+        RsyslogRelay relay(r.port, {"tcp", framing});
         ASSERT_TRUE(relay.started()) << relay.output();
         UdpSender from("127.0.0.1");
         for (int i = 0; i < 20; ++i)
