@@ -263,3 +263,21 @@ TEST_F(CtlTest, StatusExitsOneAndNamesThePortAnotherSocketHolds)
     UdpSender().send(port, "<14>received at last");
     EXPECT_TRUE(waitForLines(1));
 }
+
+TEST_F(CtlTest, StatsCountCutDatagramsAndTextThatWasNotUtf8)
+{
+    startDaemon();
+    UdpSender sender;
+    sender.send(port, "<14>" + std::string(1500, 'c'));
+    sender.send(port, "<14>latin-1 \xE9t\xE9");
+    sender.send(port, "<14>UTF-8 été");
+    ASSERT_TRUE(waitForLines(3));
+    const auto stats = ctl("stats");
+    EXPECT_EQ(stats.exit, 0) << stats.out;
+    EXPECT_TRUE(contains(stats.out, "datagramsCut 1\n")) << stats.out;
+    EXPECT_TRUE(contains(stats.out, "datagramsInvalidUtf8 1\n")) << stats.out;
+    EXPECT_TRUE(contains(stats.out, "tcpFramesInvalidUtf8 0\n")) << stats.out;
+    const std::string stored = readFile(dayFile(std::time(nullptr)));
+    EXPECT_TRUE(contains(stored, ",latin-1 \xEF\xBF\xBDt\xEF\xBF\xBD\n")) << stored;
+    EXPECT_TRUE(contains(stored, ",UTF-8 été\n")) << stored;
+}

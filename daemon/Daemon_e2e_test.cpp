@@ -159,7 +159,7 @@ TEST(DaemonEndToEnd, BurstWithMalformedDatagramsLosesNoValidEvent)
     for (int i = 0; i < kDatagrams; ++i) {
         std::string bytes;
         switch (i % 10) {
-        case 3: bytes = std::string("\x00\x01\x02\xff\xfe", 5); break;        // nothing printable
+        case 3: bytes = std::string("\x00\x01\x02\x1f\x7f", 5); break;        // nothing but controls
         case 6: bytes = "<14>"; break;                                         // only a PRI
         case 8: bytes = "<14>oversized " + std::string(1500, 'y'); ++valid; break;  // cut, kept
         default:

@@ -14,7 +14,7 @@ struct EventRecord {
     std::string date;      // whole seconds since 1970, decimal
     std::string priority;  // "Facility.Severity" or "Unknown"
     std::string host;      // dotted address or resolved name
-    std::string message;   // printable ASCII, may be empty, may hold commas
+    std::string message;   // UTF-8 without control characters, may be empty, may hold commas
 
     bool operator==(const EventRecord&) const = default;
 };
