@@ -18,6 +18,7 @@ constexpr std::size_t kStampLength = 16;                   // "Mmm dd hh:mm:ss "
 // Cleaned text is written up to this many bytes: enough to strip a time
 // stamp and a BOM and still know whether more than kMaxMessage was left.
 constexpr std::size_t kCleanLimit = kMaxMessage + kStampLength + kBom.size() + 1;
+static_assert(kCleanLimit + 4 == kParseBuffer);
 
 // Writes cleaned text into a buffer of kCleanLimit + 4 bytes (the longest
 // code point fits behind the limit). Stops at the limit; what was left over
@@ -32,19 +33,20 @@ public:
         const char* const end = p + bytes.size();
         while (p < end && at_ < limit_) {
             // Eight printable ASCII bytes at a time, the common case.
-            if (end - p >= 8 && limit_ - at_ >= 8) {
+            for (auto room = std::min(end - p, limit_ - at_); room >= 8; room -= 8) {
                 std::uint64_t w;
                 std::memcpy(&w, p, 8);
                 constexpr std::uint64_t kOnes = 0x0101010101010101ULL, kHigh = 0x8080808080808080ULL;
                 const std::uint64_t below = (w - 0x20 * kOnes) & ~w & kHigh;  // a byte under 0x20
                 const std::uint64_t above = ((w + kOnes) | w) & kHigh;        // a byte over 0x7E
-                if (!(below | above)) {
-                    std::memcpy(at_, p, 8);
-                    at_ += 8;
-                    p += 8;
-                    continue;
-                }
+                if (below | above)
+                    break;
+                std::memcpy(at_, p, 8);
+                at_ += 8;
+                p += 8;
             }
+            if (p == end || at_ >= limit_)
+                break;
             const auto c = static_cast<unsigned char>(*p);
             if (c < 0x80) {
                 // Controls (TAB and LF among them) and DEL become a space: a
@@ -123,18 +125,11 @@ bool isRfc5424Timestamp(std::string_view t)
            digits(t, at + 4, 2);
 }
 
-// One header field: 1 to `longest` printable US-ASCII characters, then a
-// space (taken off `t`).
+// One header field: 1 to `longest` bytes up to a space (taken off `t`).
 bool takeField(std::string_view& t, std::size_t longest, std::string_view& field)
 {
-    std::size_t n = 0;
-    while (n < t.size() && t[n] != ' ') {
-        const auto c = static_cast<unsigned char>(t[n]);
-        if (c < 33 || c > 126)
-            return false;
-        ++n;
-    }
-    if (n == 0 || n > longest || n == t.size())
+    const std::size_t n = t.substr(0, longest + 1).find(' ');
+    if (n == 0 || n > longest)
         return false;
     field = t.substr(0, n);
     t.remove_prefix(n + 1);
@@ -253,16 +248,23 @@ void putRfc5424(const Rfc5424Header& h, Cleaner& out)
     }
     if (h.structuredData != "-") {
         bool anyKept = false;
-        for (std::string_view sd = h.structuredData; !sd.empty();) {
-            const std::size_t n = sdElementLength(sd);
-            const std::string_view element = sd.substr(0, n);
-            if (!isRegisteredSdId(element)) {
-                if (!anyKept)
-                    separate();
-                anyKept = true;
-                out.put(element);
+        const auto keep = [&](std::string_view element) {
+            if (isRegisteredSdId(element))
+                return;
+            if (!anyKept)
+                separate();
+            anyKept = true;
+            out.put(element);
+        };
+        if (h.elementCount <= Rfc5424Header::kElementsKept) {
+            for (std::size_t i = 0; i < h.elementCount; ++i)
+                keep(h.elements[i]);
+        } else {
+            for (std::string_view sd = h.structuredData; !sd.empty();) {
+                const std::size_t n = sdElementLength(sd);
+                keep(sd.substr(0, n));
+                sd.remove_prefix(n);
             }
-            sd.remove_prefix(n);
         }
     }
     const std::string_view message = withoutBom(h.message);
@@ -288,11 +290,16 @@ bool parseRfc5424Header(std::string_view t, Rfc5424Header& h)
         !takeField(t, 48, h.appName) || !takeField(t, 128, h.procId) || !takeField(t, 32, h.msgId))
         return false;
     std::size_t sdLength = 0;
+    h.elementCount = 0;
     if (t.starts_with('-')) {
         sdLength = 1;
     } else {
-        while (const std::size_t n = sdElementLength(t.substr(sdLength)))
+        while (const std::size_t n = sdElementLength(t.substr(sdLength))) {
+            if (h.elementCount < Rfc5424Header::kElementsKept)
+                h.elements[h.elementCount] = t.substr(sdLength, n);
+            ++h.elementCount;
             sdLength += n;
+        }
         if (sdLength == 0)
             return false;
     }
@@ -315,11 +322,7 @@ void parseDatagram(std::string_view bytes, ParsedDatagram& out)
         bytes.remove_suffix(1);
 
     const Pri pri = findPri(bytes);
-    std::string& text = out.message;
-    // No cleaned byte comes out more than three times (U+FFFD for one bad
-    // byte), and the cleaner stops at its limit.
-    text.resize(std::min(kCleanLimit, 3 * bytes.size()) + 4);
-    Cleaner cleaner(text.data());
+    Cleaner cleaner(out.buffer);
     cleaner.put(pri.before);
     Rfc5424Header header;
     const bool rfc5424 = pri.valid && parseRfc5424Header(pri.rest, header);
@@ -327,23 +330,24 @@ void parseDatagram(std::string_view bytes, ParsedDatagram& out)
         putRfc5424(header, cleaner);
     else
         cleaner.put(pri.before.empty() ? withoutBom(pri.rest) : pri.rest);
-    text.resize(cleaner.size());
+    std::string_view text(out.buffer, cleaner.size());
     out.invalidUtf8 = cleaner.invalid();
     // Nothing but controls and spaces carries no text either.
-    out.empty = text.find_first_not_of(' ') == std::string::npos;
+    out.empty = text.find_first_not_of(' ') == std::string_view::npos;
     out.priority = pri.valid ? priorityText(pri.value) : kUnknownPriority;
     if (!rfc5424 && hasRfc3164Timestamp(text)) {
-        text.erase(0, kStampLength);
-        if (std::string_view(text).starts_with(kBom))
-            text.erase(0, kBom.size());
+        text.remove_prefix(kStampLength);
+        if (text.starts_with(kBom))
+            text.remove_prefix(kBom.size());
     }
     if (text.size() > kMaxMessage) {
         out.cut = true;
         std::size_t n = kMaxMessage;
         while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80)
             --n;  // back to the start of the character that does not fit
-        text.resize(n);
+        text = text.substr(0, n);
     }
+    out.message = text;
 }
 
 } // namespace brantwell

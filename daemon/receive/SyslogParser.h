@@ -17,12 +17,23 @@ inline constexpr std::size_t kMaxMessage = 1024;
 // parser knows the text was cut.
 inline constexpr std::size_t kMaxReceived = 8192;
 
+// Bytes the cleaned text may take before it is cut: room to strip a time
+// stamp and a BOM and still know whether more than kMaxMessage was left,
+// and for the longest character behind that.
+inline constexpr std::size_t kParseBuffer = kMaxMessage + 16 + 3 + 1 + 4;
+
 struct ParsedDatagram {
     std::string_view priority;  // static text: "Facility.Severity" or "Unknown"
-    std::string message;        // cleaned text, its RFC 3164 time stamp or RFC 5424 header reshaped
+    std::string_view message;   // cleaned text, its RFC 3164 time stamp or RFC 5424 header reshaped
     bool empty = true;          // no text but spaces: the datagram is dropped
     bool cut = false;           // the text was longer than kMaxMessage (or kMaxReceived)
     bool invalidUtf8 = false;   // bytes that are not UTF-8 were replaced by U+FFFD
+
+    ParsedDatagram() = default;
+    ParsedDatagram(const ParsedDatagram&) = delete;  // `message` points into `buffer`
+    ParsedDatagram& operator=(const ParsedDatagram&) = delete;
+
+    char buffer[kParseBuffer];  // where `message` is written, reused from call to call
 };
 
 // Cleans `bytes`:
@@ -38,7 +49,7 @@ struct ParsedDatagram {
 //   controls (TAB and LF too) and DEL become a space, a leading BOM goes;
 // - a leading "Mmm dd hh:mm:ss " time stamp is stripped;
 // - the text is cut to kMaxMessage bytes at a character boundary.
-// `out.message` keeps its capacity between calls.
+// `out.message` is valid until the next call with `out`.
 void parseDatagram(std::string_view bytes, ParsedDatagram& out);
 
 // True when `text` starts with the shape of an RFC 3164 time stamp.
@@ -47,13 +58,21 @@ bool hasRfc3164Timestamp(std::string_view text);
 // The parts of an RFC 5424 header (views into the text given), for
 // parseRfc5424Header. Nil fields are "-".
 struct Rfc5424Header {
+    static constexpr std::size_t kElementsKept = 8;
+
     std::string_view timestamp, hostname, appName, procId, msgId;
     std::string_view structuredData;  // "-" or the SD elements, verbatim
     std::string_view message;         // MSG, possibly empty, its BOM still on
+    // The first kElementsKept SD elements, as found; `elementCount` counts all.
+    std::string_view elements[kElementsKept];
+    std::size_t elementCount = 0;
 };
 
 // Parses what follows "<PRI>": "1 TIMESTAMP HOSTNAME APP-NAME PROCID MSGID
 // SD [SP MSG]". False when it is not that shape; `out` is then unspecified.
+// The header fields are taken as any bytes but space (the cleaning that
+// follows deals with what a field should not hold); the time stamp and the
+// structured data must have their shape.
 bool parseRfc5424Header(std::string_view text, Rfc5424Header& out);
 
 } // namespace brantwell

@@ -33,9 +33,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     brantwell::ParsedDatagram parsed;
     brantwell::parseDatagram(bytes, parsed);
-    const std::string& m = parsed.message;
+    const std::string_view m = parsed.message;
     check(m.size() <= brantwell::kMaxMessage);
-    check(!parsed.empty || m.find_first_not_of(' ') == std::string::npos);
+    check(!parsed.empty || m.find_first_not_of(' ') == std::string_view::npos);
     for (std::int32_t i = 0; i < static_cast<std::int32_t>(m.size());) {
         UChar32 c;
         U8_NEXT(reinterpret_cast<const std::uint8_t*>(m.data()), i, static_cast<std::int32_t>(m.size()), c);
