@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -110,6 +111,33 @@ TEST_F(ActionsEndToEnd, OneDatagramRunsTheProgramAndSendsTheMail)
     EXPECT_EQ(daemon.stop(), 0);
     EXPECT_EQ(test::readFile(errors).find("BrantwellSrv: run command"), std::string::npos) << test::readFile(errors);
     EXPECT_EQ(test::readFile(errors).find("BrantwellSrv: e-mail"), std::string::npos) << test::readFile(errors);
+}
+
+// A sender's UTF-8 reaches the mail reader as it was sent: the subject as an
+// encoded word, the body in UTF-8 with a transfer encoding that leaves every
+// byte on the wire 7-bit.
+TEST_F(ActionsEndToEnd, NonAsciiTextArrivesInTheMailAsItWasSent)
+{
+    test::AiosmtpdServer smtpd(dir, test::AiosmtpdServer::Mode::Plain, nullptr);
+    ASSERT_NE(smtpd.port(), 0u);
+    writeSettings(settingsWith(json::array({matchAll({{"sendEmail", {{"Recipients", {"ops@example.com"}}}}})}),
+                               smtpd.port()));
+    test::DaemonProcess daemon(BRANTWELL_SRV_PATH, {"--data-dir", data, "--port", std::to_string(port)});
+    ASSERT_TRUE(daemon.start());
+    ASSERT_TRUE(daemon.waitForPort(port));
+    test::UdpSender("127.0.0.7").send(port, "<11>1 2026-12-09T10:00:00Z db1 pg 77 - - Ошибка диска — Grüße 日本語");
+    ASSERT_TRUE(test::waitFor([&] { return smtpd.messages().size() == 1; }));
+    const auto msg = smtpd.messages()[0];
+    const std::string text = "db1 pg[77]: Ошибка диска — Grüße 日本語";
+    EXPECT_EQ(msg["subject"], text);
+    const std::string body = msg["body"];
+    EXPECT_NE(body.find("Priority: User.Error\r\nHost: 127.0.0.7\r\nMessage: " + text + "\r\n"), std::string::npos)
+        << body;
+    EXPECT_EQ(msg["defects"], json::array());
+    const std::string raw = msg["data"];
+    EXPECT_TRUE(std::all_of(raw.begin(), raw.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        << raw;
+    EXPECT_EQ(daemon.stop(), 0);
 }
 
 TEST_F(ActionsEndToEnd, OneDatagramAlsoWritesTheJournalLine)

@@ -518,7 +518,7 @@ TEST_F(ChannelTest, SaveMergeTurnsTcpReceptionOnAndStatsCountPerTransport)
     }
     const std::string lines = waitForLines(2);
     EXPECT_NE(lines.find(",User.Notice,127.0.0.1,over TCP\n"), std::string::npos) << lines;
-    EXPECT_NE(lines.find(",User.Notice,127.0.0.1," + std::string(1020, 'x') + "\n"), std::string::npos);
+    EXPECT_NE(lines.find(",User.Notice,127.0.0.1," + std::string(1024, 'x') + "\n"), std::string::npos);
     ASSERT_TRUE(waitUntil([&] { return counters()["tcpConnectionsOpen"] == 0; }));
     auto c = counters();
     EXPECT_EQ(c["tcpConnectionsAccepted"], 1u);
