@@ -5,6 +5,10 @@
 #include <QDBusMessage>
 #include <QFile>
 
+#include <exception>
+
+#include "testkit/StockBusConfig.h"
+
 namespace brantwell::testkit {
 
 PrivateBus::PrivateBus()
@@ -13,21 +17,15 @@ PrivateBus::PrivateBus()
     QFile file(config);
     if (!file.open(QIODevice::WriteOnly))
         return;
-    file.write(QStringLiteral(
-                   "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
-                   " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-                   "<busconfig>\n"
-                   "  <type>session</type>\n"
-                   "  <listen>unix:dir=%1</listen>\n"
-                   "  <auth>EXTERNAL</auth>\n"
-                   "  <policy context=\"default\">\n"
-                   "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
-                   "    <allow eavesdrop=\"true\"/>\n"
-                   "    <allow own=\"*\"/>\n"
-                   "  </policy>\n"
-                   "</busconfig>\n")
-                   .arg(dir_.path())
-                   .toUtf8());
+    // Debian's stock system bus policy with the project's policy file, as
+    // on a machine with the package installed.
+    try {
+        file.write(QByteArray::fromStdString(
+            test::stockSystemBusConfig("unix:dir=" + dir_.path().toStdString())));
+    } catch (const std::exception& e) {
+        qWarning("%s", e.what());
+        return;
+    }
     file.close();
     process_.start(QStringLiteral("dbus-daemon"),
                    {QStringLiteral("--config-file=") + config, QStringLiteral("--print-address"),

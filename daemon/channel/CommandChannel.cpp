@@ -1,6 +1,8 @@
 #include "CommandChannel.h"
 
+#include <grp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/resource.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -113,31 +115,94 @@ void appendEvents(sdbus::Signal& signal, std::span<const CommandChannel::Pending
     check(sd_bus_message_close_container(m), "list");
 }
 
-// The caller's credentials as the bus reports them; not authorised when
-// they cannot be had.
-bool callerAuthorised(const sdbus::MethodCall& call)
+// sdbus-c++ 1.2 gives no access to the sd-bus message under a MethodCall
+// either; read the same way.
+struct CallAccess : sdbus::MethodCall {
+    static sd_bus_message* raw(sdbus::MethodCall& call)
+    {
+        return static_cast<sd_bus_message*>(call.*(&CallAccess::msg_));
+    }
+};
+
+// The user id the bus daemon took from the caller's socket when it
+// connected: one GetConnectionCredentials round trip, nothing read from
+// /proc (a process id can be reused by the time it is read).
+std::optional<std::uint32_t> callerUid(sdbus::MethodCall& call)
 {
-    try {
-        std::vector<std::uint32_t> gids;
-        gids.push_back(call.getCredsGid());
-        gids.push_back(call.getCredsEgid());
-        for (auto g : call.getCredsSupplementaryGids())
-            gids.push_back(g);
-        const gid_t group = brantwellGroup();
-        return isAuthorisedCaller(call.getCredsUid(), gids,
-                                  group == static_cast<gid_t>(-1) ? -1 : static_cast<std::int64_t>(group));
-    } catch (const sdbus::Error&) {
-        // Some credentials (supplementary groups) may be unavailable;
-        // the user id alone still decides for root.
-        try {
-            return call.getCredsUid() == 0;
-        } catch (const sdbus::Error&) {
-            return false;
+    sd_bus_message* const m = CallAccess::raw(call);
+    sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_message* reply = nullptr;
+    const int rc = sd_bus_call_method(sd_bus_message_get_bus(m), "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                      "org.freedesktop.DBus", "GetConnectionCredentials", &error, &reply, "s",
+                                      sd_bus_message_get_sender(m));
+    sd_bus_error_free(&error);
+    if (rc < 0)
+        return std::nullopt;
+    std::optional<std::uint32_t> uid;
+    if (sd_bus_message_enter_container(reply, SD_BUS_TYPE_ARRAY, "{sv}") > 0) {
+        while (sd_bus_message_enter_container(reply, SD_BUS_TYPE_DICT_ENTRY, "sv") > 0) {
+            const char* key = nullptr;
+            if (sd_bus_message_read(reply, "s", &key) < 0)
+                break;
+            std::uint32_t value = 0;
+            if (std::strcmp(key, "UnixUserID") == 0 && sd_bus_message_read(reply, "v", "u", &value) >= 0)
+                uid = value;
+            else if (sd_bus_message_skip(reply, "v") < 0)
+                break;
+            if (sd_bus_message_exit_container(reply) < 0)
+                break;
         }
     }
+    sd_bus_message_unref(reply);
+    return uid;
+}
+
+// The groups of a user as the user database has them: its primary group
+// and every group that lists it.
+std::vector<std::uint32_t> userGroups(std::uint32_t uid)
+{
+    struct passwd pw {};
+    struct passwd* found = nullptr;
+    std::vector<char> buffer(16384);
+    while (getpwuid_r(uid, &pw, buffer.data(), buffer.size(), &found) == ERANGE && buffer.size() < (1u << 24))
+        buffer.resize(buffer.size() * 2);
+    if (!found)
+        return {};
+    std::vector<gid_t> groups(64);
+    int count = static_cast<int>(groups.size());
+    while (getgrouplist(pw.pw_name, pw.pw_gid, groups.data(), &count) < 0 && count > static_cast<int>(groups.size()))
+        groups.resize(static_cast<std::size_t>(count));
+    groups.resize(static_cast<std::size_t>(std::max(count, 0)));
+    return {groups.begin(), groups.end()};
 }
 
 } // namespace
+
+// Whether each caller on the bus may steer the daemon, by unique name,
+// decided once per connection and kept until it leaves the bus (a unique
+// name is never reused).
+class CommandChannel::Callers {
+public:
+    bool authorised(sdbus::MethodCall& call)
+    {
+        const std::string sender = call.getSender();
+        if (const auto it = known_.find(sender); it != known_.end())
+            return it->second;
+        const auto uid = callerUid(call);
+        if (!uid)
+            return false;  // not kept: the bus may answer next time
+        const gid_t group = brantwellGroup();
+        const bool allowed = isAuthorisedCaller(*uid, userGroups(*uid),
+                                                group == static_cast<gid_t>(-1) ? -1 : static_cast<std::int64_t>(group));
+        known_.emplace(sender, allowed);
+        return allowed;
+    }
+
+    void left(const std::string& name) { known_.erase(name); }
+
+private:
+    std::map<std::string, bool> known_;
+};
 
 bool isAuthorisedCaller(std::uint32_t uid, const std::vector<std::uint32_t>& gids, std::int64_t brantwellGid)
 {
@@ -361,15 +426,20 @@ struct CommandChannel::Subscriber {
     std::unique_ptr<sdbus::IProxy> peer;  // for the pings
     std::uint64_t sent = 0;               // announcements sent to it
     std::uint64_t confirmed = 0;          // of those, read (a ping came back after them)
+    std::uint64_t sentBytes = 0;          // the same in bytes, as the bus holds them
+    std::uint64_t confirmedBytes = 0;
     std::uint64_t missed = 0;             // not sent, not yet told
     std::uint64_t pingAt = 0;             // `sent` when the outstanding ping left
+    std::uint64_t pingAtBytes = 0;
     bool pinging = false;
     Clock::time_point pingSince{};        // when the last ping left
-    // Since when its pings go unanswered (none is outstanding: unset).
+    // Since when its pings go unanswered (every ping answered: unset).
     std::optional<Clock::time_point> unansweredSince;
 
-    bool open() const { return sent - confirmed < kWindow; }
+    std::uint64_t unreadBytes() const { return sentBytes - confirmedBytes; }
+    bool open() const { return sent - confirmed < kWindow && unreadBytes() < kWindowBytes; }
     bool stalled(Clock::time_point now) const { return unansweredSince && now - *unansweredSince > kStallAfter; }
+    bool silent(Clock::time_point now) const { return unansweredSince && now - *unansweredSince >= kDropAfter; }
 };
 
 // The subscribers of one bus connection, by unique bus name; used on the
@@ -405,8 +475,12 @@ public:
 
     void settle()
     {
-        for (const auto& name : leaving_)
-            table_.erase(name);
+        for (const auto& name : leaving_) {
+            if (const auto it = table_.find(name); it != table_.end()) {
+                unreadBytes_ -= it->second.unreadBytes();
+                table_.erase(it);
+            }
+        }
         if (!leaving_.empty()) {
             leaving_.clear();
             channel_.subscriberCount_ = table_.size();
@@ -419,8 +493,9 @@ public:
     // has room for it.
     bool roomForRemoves(Clock::time_point now) const
     {
-        return std::all_of(table_.begin(), table_.end(),
-                           [now](const auto& entry) { return entry.second.open() || entry.second.stalled(now); });
+        return unreadBytes_ < kAllSubscribersBytes
+               && std::all_of(table_.begin(), table_.end(),
+                              [now](const auto& entry) { return entry.second.open() || entry.second.stalled(now); });
     }
 
     void missedByAll(std::uint64_t count)
@@ -433,11 +508,16 @@ public:
     }
 
     // One signal to every subscriber with room; the others miss the events
-    // and are told later.
+    // and are told later. Room is the subscriber's own window and what the
+    // bus daemon holds unread for all of them: it counts that against the
+    // daemon's connection, and stops reading from it at its limit.
     void send(std::span<const Pending> events, std::string& scratch)
     {
+        std::uint64_t bytes = 0;
+        for (const auto& [type, e] : events)
+            bytes += kEventOverhead + e.date.size() + e.priority.size() + e.host.size() + e.message.size();
         for (auto& [name, s] : table_) {
-            if (!s.open()) {
+            if (!s.open() || unreadBytes_ + bytes > kAllSubscribersBytes) {
                 s.missed += events.size();
                 channel_.dropped_.fetch_add(events.size(), std::memory_order_relaxed);
                 continue;
@@ -447,17 +527,27 @@ public:
             appendEvents(signal, events, scratch);
             object_.emitSignal(signal);
             s.sent += events.size();
+            s.sentBytes += bytes;
+            unreadBytes_ += bytes;
             channel_.signalled_.fetch_add(events.size(), std::memory_order_relaxed);
             channel_.eventSignals_.fetch_add(1, std::memory_order_relaxed);
         }
     }
 
-    // Tells what was missed, asks for reading progress; returns whether
-    // it must look again soon (a count or a ping waits).
+    // Tells what was missed, asks for reading progress, drops a subscriber
+    // that answered no ping for kDropAfter; returns whether it must look
+    // again soon (a count or a ping waits).
     bool followUp(Clock::time_point now)
     {
         bool again = false;
         for (auto& [name, s] : table_) {
+            if (s.silent(now)) {
+                // Its unread signals stay with the bus daemon until it
+                // reads or leaves; it may subscribe again.
+                remove(name);
+                channel_.droppedSubscribers_.fetch_add(1, std::memory_order_relaxed);
+                continue;
+            }
             if (s.missed > 0 && s.open()) {
                 auto signal = object_.createSignal(bus::kInterface, bus::kEventsDroppedSignal);
                 signal.setDestination(name);
@@ -465,28 +555,39 @@ public:
                 object_.emitSignal(signal);
                 s.missed = 0;
                 s.sent += 1;
+                s.sentBytes += kEventOverhead;
+                unreadBytes_ += kEventOverhead;
                 channel_.droppedSignals_.fetch_add(1, std::memory_order_relaxed);
             }
-            if (!s.pinging && s.sent > s.confirmed
-                && (s.sent - s.confirmed >= kPingEvery || now - s.pingSince >= kPingPause))
+            // Something unread to learn about, or a ping that was refused
+            // or failed to repeat (less often).
+            const bool unread = s.sent > s.confirmed;
+            if (!s.pinging
+                && ((unread && (s.sent - s.confirmed >= kPingEvery || s.unreadBytes() >= kWindowBytes / 4
+                                || now - s.pingSince >= kPingPause))
+                    || (s.unansweredSince && now - s.pingSince >= kRepingPause)))
                 ping(name, s);
-            again = again || s.missed > 0 || (!s.pinging && s.sent > s.confirmed) || s.pinging;
+            again = again || s.missed > 0 || unread || s.pinging || s.unansweredSince.has_value();
         }
         return again;
     }
 
 private:
     static constexpr auto kPingPause = std::chrono::milliseconds(100);
+    static constexpr auto kRepingPause = std::chrono::seconds(1);
 
     void ping(const std::string& name, Subscriber& s)
     {
         s.pinging = true;
         s.pingAt = s.sent;
+        s.pingAtBytes = s.sentBytes;
         s.pingSince = Clock::now();
         if (!s.unansweredSince)
             s.unansweredSince = s.pingSince;
-        s.peer->callMethodAsync("Ping").onInterface("org.freedesktop.DBus.Peer").uponReplyInvoke(
-            [this, name](const sdbus::Error* error) { pong(name, error); });
+        s.peer->callMethodAsync("Ping")
+            .onInterface("org.freedesktop.DBus.Peer")
+            .withTimeout(kDropAfter)
+            .uponReplyInvoke([this, name](const sdbus::Error* error) { pong(name, error); });
     }
 
     void pong(const std::string& name, const sdbus::Error* error)
@@ -499,18 +600,18 @@ private:
         if (error) {
             const auto& e = error->getName();
             if (e == "org.freedesktop.DBus.Error.ServiceUnknown" || e == "org.freedesktop.DBus.Error.NameHasNoOwner"
-                || e == "org.freedesktop.DBus.Error.Disconnected") {
+                || e == "org.freedesktop.DBus.Error.Disconnected")
                 remove(name);
-                return;
-            }
-            // No answer in time, or the queue to it is full: it has not
-            // shown that it read anything.
-            if (e == "org.freedesktop.DBus.Error.NoReply" || e == "org.freedesktop.DBus.Error.Timeout"
-                || e == "org.freedesktop.DBus.Error.LimitsExceeded")
-                return;
-            // Any other answer (a peer without Ping) came after it read.
+            // Any other error (no answer in time, the bus's policy refused
+            // the ping, its queue is full, a peer without Ping) shows
+            // nothing read: the window stays as it is.
+            return;
         }
         s.confirmed = std::max(s.confirmed, s.pingAt);
+        if (s.pingAtBytes > s.confirmedBytes) {
+            unreadBytes_ -= s.pingAtBytes - s.confirmedBytes;
+            s.confirmedBytes = s.pingAtBytes;
+        }
         s.unansweredSince.reset();
     }
 
@@ -519,6 +620,7 @@ private:
     sdbus::IObject& object_;
     std::map<std::string, Subscriber> table_;
     std::vector<std::string> leaving_;
+    std::uint64_t unreadBytes_ = 0;  // sent to all subscribers, not known read
 };
 
 void CommandChannel::serve(std::stop_token stop)
@@ -529,18 +631,21 @@ void CommandChannel::serve(std::stop_token stop)
     std::uint64_t lastCall = 0;
     auto object = sdbus::createObject(*connection, bus::kObjectPath);
     Subscribers subscribers(*this, *connection, *object);
-    // A subscriber that leaves the bus is forgotten.
+    Callers callers;
+    // A subscriber (or any caller) that leaves the bus is forgotten.
     connection->addMatch("type='signal',sender='org.freedesktop.DBus',path='/org/freedesktop/DBus',"
                          "interface='org.freedesktop.DBus',member='NameOwnerChanged'",
-                         [&subscribers](sdbus::Message& m) {
+                         [&subscribers, &callers](sdbus::Message& m) {
                              std::string name, oldOwner, newOwner;
                              m >> name >> oldOwner >> newOwner;
-                             if (newOwner.empty())
+                             if (newOwner.empty()) {
                                  subscribers.remove(name);
+                                 callers.left(name);
+                             }
                          },
                          sdbus::floating_slot);
-    const auto refuse = [](sdbus::MethodCall& call, const char* what) {
-        if (callerAuthorised(call))
+    const auto refuse = [&callers](sdbus::MethodCall& call, const char* what) {
+        if (callers.authorised(call))
             return false;
         call.createErrorReply(sdbus::Error(kAccessDenied, std::string("only root and members of group brantwell may ") + what))
             .send();
@@ -588,16 +693,14 @@ void CommandChannel::serve(std::stop_token stop)
         counters["subscribers"] = subscriberCount_.load();
         counters["eventSignalsSent"] = eventSignals_.load();
         counters["eventsDroppedSignalsSent"] = droppedSignals_.load();
+        counters["subscribersDropped"] = droppedSubscribers_.load();
         auto reply = call.createReply();
         reply << counters;
         reply.send();
     });
-    object->registerMethod(bus::kInterface, bus::kGetStatus, "", "a{ss}", [this](sdbus::MethodCall call) {
-        if (!callerAuthorised(call)) {
-            call.createErrorReply(sdbus::Error(kAccessDenied, "only root and members of group brantwell may read the status"))
-                .send();
+    object->registerMethod(bus::kInterface, bus::kGetStatus, "", "a{ss}", [this, &refuse](sdbus::MethodCall call) {
+        if (refuse(call, "read the status"))
             return;
-        }
         auto reply = call.createReply();
         reply << (handlers_.status ? handlers_.status() : std::map<std::string, std::string>{});
         reply.send();

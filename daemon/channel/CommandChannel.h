@@ -12,12 +12,15 @@
 // the daemon goes on receiving; the thread says so once and connects again
 // when a bus appears.
 //
-// Each subscriber has a window of announcements it may have unread: the
-// thread pings it now and then (org.freedesktop.DBus.Peer.Ping) and the
-// reply shows what it has read, since the bus keeps the order. A subscriber
+// Each subscriber has a window of announcements it may have unread, in
+// events and in bytes, and all of them together one in bytes: the thread
+// pings each now and then (org.freedesktop.DBus.Peer.Ping, which the policy
+// file lets root send) and only a reply shows what it has read, since the
+// bus keeps the order; a refused or failed ping shows nothing. A subscriber
 // whose window is full misses "Set"s (and is told) rather than piling them
-// up in the bus daemon, which would drop them unseen once its queue for that
-// connection is full.
+// up in the bus daemon, which counts them against this connection and stops
+// serving it at its limit. One that answers no ping for kDropAfter is
+// dropped from the subscribers.
 #pragma once
 
 #include <atomic>
@@ -91,12 +94,21 @@ public:
     // padding.
     static constexpr std::size_t kEventOverhead = 96;
     static constexpr std::chrono::milliseconds kSignalInterval{5};  // rest after a signal
-    // Announcements a subscriber may have unread, and how often it is asked.
+    // Announcements a subscriber may have unread, in events and in bytes,
+    // and how often it is asked.
     static constexpr std::uint64_t kWindow = 65536;
+    static constexpr std::uint64_t kWindowBytes = 8 * 1024 * 1024;
     static constexpr std::uint64_t kPingEvery = kWindow / 4;
+    // What all subscribers together may have unread. The bus daemon counts
+    // the messages it holds for them against this daemon's connection and
+    // stops reading from it at 127 MiB (Debian's limit): calls would go
+    // unanswered.
+    static constexpr std::uint64_t kAllSubscribersBytes = 32 * 1024 * 1024;
     // A subscriber that has not answered a ping for this long is stalled:
     // removals no longer wait for it; it is told what it missed instead.
     static constexpr std::chrono::seconds kStallAfter{5};
+    // One that answers no ping for this long is no longer a subscriber.
+    static constexpr std::chrono::seconds kDropAfter{30};
 
     struct Pending {
         EventType type = EventType::Set;
@@ -123,6 +135,7 @@ public:
 private:
     struct Subscriber;
     class Subscribers;
+    class Callers;
 
     void run(std::stop_token stop);
     void serve(std::stop_token stop);  // one connection's life
@@ -157,6 +170,7 @@ private:
     std::atomic<std::uint64_t> dropped_{0};
     std::atomic<std::uint64_t> eventSignals_{0};    // Brantwell messages sent
     std::atomic<std::uint64_t> droppedSignals_{0};  // EventsDropped messages sent
+    std::atomic<std::uint64_t> droppedSubscribers_{0};  // for answering no ping
     std::atomic<bool> connected_{false};
     // Answers of deferred commands, handed from the workers to the bus
     // thread, which alone may touch the bus. Shared so that a late answer

@@ -50,6 +50,8 @@ inline CommandAnswer setCommand(const std::string& text, std::chrono::seconds ti
 
 class DaemonOnBus : public ::testing::Test {
 protected:
+    explicit DaemonOnBus(TestBus::Policy policy = TestBus::Policy::Stock) : bus(policy) {}
+
     TestBus bus;
     TempDir dir;
     std::uint16_t port = freeUdpPort();

@@ -1,5 +1,7 @@
 // A private dbus-daemon for tests, reachable as the "system bus" of every
-// process the test starts (DBUS_SYSTEM_BUS_ADDRESS).
+// process the test starts (DBUS_SYSTEM_BUS_ADDRESS). By default it runs
+// Debian's stock system bus policy with the project's policy file, as a
+// machine with the package installed does.
 #pragma once
 
 #include <sys/stat.h>
@@ -10,20 +12,31 @@
 #include <thread>
 
 #include "DaemonProcess.h"
+#include "StockBusConfig.h"
 #include "TestSupport.h"
 
 namespace brantwell::test {
 
 class TestBus {
 public:
-    // `policyFile`: a bus policy to add to the open default one.
-    explicit TestBus(const std::string& policyFile = {})
+    enum class Policy {
+        Stock,      // deny by default, the project's policy file included
+        // Anyone may own, call and receive: only for a test of the daemon's
+        // own check of its callers, which the stock policy hides.
+        OpenToAll,
+    };
+
+    explicit TestBus(Policy policy = Policy::Stock)
     {
         ::chmod(dir_.path().c_str(), 0755);  // callers under other uids reach the socket
         socket_ = dir_.file("bus");
-        std::string config = readFile(BRANTWELL_TEST_BUS_CONFIG);
-        replace(config, "@SOCKET@", socket_);
-        replace(config, "@INCLUDE@", policyFile.empty() ? "" : "<include>" + policyFile + "</include>");
+        std::string config;
+        if (policy == Policy::Stock) {
+            config = stockSystemBusConfig("unix:path=" + socket_);
+        } else {
+            config = readFile(BRANTWELL_TEST_BUS_CONFIG);
+            replace(config, "@SOCKET@", socket_);
+        }
         writeFile(dir_.file("bus.conf"), config);
         daemon_ = std::make_unique<DaemonProcess>("/usr/bin/dbus-daemon",
                                                   std::vector<std::string>{"--config-file=" + dir_.file("bus.conf"), "--nofork"});
@@ -41,6 +54,7 @@ public:
     }
     const std::string& address() const { return address_; }
     bool ready() const { return exists(socket_); }
+    pid_t pid() const { return daemon_->pid(); }
 
 private:
     static void replace(std::string& text, const std::string& what, const std::string& with)
