@@ -23,7 +23,8 @@ Daemon::Daemon(DaemonOptions options)
                                [this](const nlohmann::json& c, CommandReply r) { sendEmail(c, std::move(r)); },
                                [this](const nlohmann::json& c) { updateEvents(c); },
                                [this] { return statistics(); },
-                               [this] { return status(); }}),
+                               [this] { return status(); },
+                               [this](const nlohmann::json& c) { mergeSettings(c); }}),
       actions_(settings_, {options_.journalSocket}), receiver_(settings_, store_, &channel_, &actions_.dispatcher()),
       tcpReceiver_(TcpReceiver::Transport::Tcp, settings_, store_, &channel_, &actions_.dispatcher()),
       tlsReceiver_(TcpReceiver::Transport::Tls, settings_, store_, &channel_, &actions_.dispatcher()),
@@ -109,11 +110,38 @@ void Daemon::waitForSignal()
 
 namespace brantwell {
 
+namespace {
+
+// A save or merge that changed nothing is answered with why.
+void answerSave(SettingsPipe::SaveResult result, const std::string& failure)
+{
+    switch (result) {
+    case SettingsPipe::SaveResult::Saved:
+        return;
+    case SettingsPipe::SaveResult::NoDictionary:
+        throw CommandError("org.freedesktop.DBus.Error.InvalidArgs", "\"Settings\" is not a dictionary");
+    case SettingsPipe::SaveResult::TooLarge:
+        throw CommandError("org.freedesktop.DBus.Error.InvalidArgs", failure);
+    case SettingsPipe::SaveResult::Unreadable:
+    case SettingsPipe::SaveResult::WriteFailed:
+        throw CommandError("org.freedesktop.DBus.Error.Failed", failure);
+    }
+}
+
+} // namespace
+
 void Daemon::saveSettings(const nlohmann::json& command)
 {
     std::string failure;
-    if (settings_.saveSettings(command, &failure) == SettingsPipe::SaveResult::WriteFailed)
-        throw std::runtime_error("the settings apply until restart, but " + failure);
+    const auto result = settings_.saveSettings(command, &failure);
+    answerSave(result, failure);
+}
+
+void Daemon::mergeSettings(const nlohmann::json& command)
+{
+    std::string failure;
+    const auto result = settings_.mergeSettings(command, &failure);
+    answerSave(result, failure);
 }
 
 void Daemon::sendEmail(const nlohmann::json& command, CommandReply reply)

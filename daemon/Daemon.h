@@ -52,6 +52,7 @@ public:
 
     // The command channel's handlers.
     void saveSettings(const nlohmann::json& command);
+    void mergeSettings(const nlohmann::json& command);
     void sendEmail(const nlohmann::json& command, CommandReply reply);
     void updateEvents(const nlohmann::json& command);
     std::map<std::string, std::uint64_t> statistics() const;

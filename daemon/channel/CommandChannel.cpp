@@ -213,22 +213,37 @@ bool isAuthorisedCaller(std::uint32_t uid, const std::vector<std::uint32_t>& gid
     return std::find(gids.begin(), gids.end(), static_cast<std::uint32_t>(brantwellGid)) != gids.end();
 }
 
-CommandRun runCommandText(const std::string& text, const CommandHandlers& handlers, CommandReply later)
+CheckedCommand checkCommandText(const std::string& text)
 {
-    const auto command = parseBoundedJson(text);
-    if (!command.is_object())
-        return CommandRun::Rejected;
-    const auto name = readString(command, "command");
-    // Exact, case-sensitive names; anything else is answered and ignored.
-    if (name == "save" && handlers.save) {
-        handlers.save(command);
-    } else if (name == "email" && handlers.email && later) {
-        handlers.email(command, std::move(later));
-        return CommandRun::Deferred;
-    } else if (name == "update" && handlers.update) {
-        handlers.update(command);
+    CheckedCommand c;
+    c.command = parseBoundedJson(text);
+    const auto reject = [&c](std::string why) {
+        c.error = kInvalidArgs;
+        c.why = std::move(why);
+        c.command = nullptr;
+        return std::move(c);
+    };
+    if (!c.command.is_object())
+        return reject("the command is not a JSON object nested at most 64 deep");
+    const auto name = c.command.find("command");
+    if (name == c.command.end() || !name->is_string())
+        return reject("the command has no \"command\" text");
+    c.name = name->get<std::string>();
+    // Exact, case-sensitive names.
+    if (c.name == "save" || c.name == "merge") {
+        const auto settings = c.command.find("Settings");
+        if (settings == c.command.end() || !settings->is_object())
+            return reject("\"" + c.name + "\" needs \"Settings\", a dictionary");
+    } else if (c.name == "update") {
+        const auto events = c.command.find("Events");
+        if (events == c.command.end() || !events->is_object())
+            return reject("\"update\" needs \"Events\", a dictionary of stored lines");
+        if (events->empty())
+            return reject("\"update\" names no line in \"Events\"");
+    } else if (c.name != "email") {
+        return reject("unknown command \"" + c.name + "\" (known: save, merge, email, update)");
     }
-    return CommandRun::Done;
+    return c;
 }
 
 CommandChannel::CommandChannel(CommandHandlers handlers)
@@ -250,7 +265,36 @@ CommandChannel::~CommandChannel()
 
 void CommandChannel::start()
 {
+    worker_ = std::jthread([this](std::stop_token stop) { work(stop); });
     thread_ = std::jthread([this](std::stop_token stop) { run(stop); });
+}
+
+void CommandChannel::answerLater(const std::shared_ptr<Answers>& answers, std::uint64_t id, std::string error,
+                                 std::string message)
+{
+    std::lock_guard lock(answers->mutex);
+    if (answers->wakeFd < 0)
+        return;  // the channel is gone
+    answers->ready.push_back({id, std::move(error), std::move(message)});
+    wake(answers->wakeFd);
+}
+
+void CommandChannel::work(std::stop_token stop)
+{
+    for (;;) {
+        std::function<void()> job;
+        {
+            std::unique_lock lock(jobsMutex_);
+            // What was asked before the stop is still done: its caller
+            // waits for the answer.
+            jobsReady_.wait(lock, stop, [this] { return !jobs_.empty(); });
+            if (jobs_.empty())
+                return;
+            job = std::move(jobs_.front());
+            jobs_.pop();
+        }
+        job();
+    }
 }
 
 void CommandChannel::stop()
@@ -261,11 +305,15 @@ void CommandChannel::stop()
         stopping_ = true;
     }
     roomFreed_.notify_all();
-    if (!thread_.joinable())
-        return;
-    thread_.request_stop();
-    wake(wakeFd_);
-    thread_.join();
+    if (thread_.joinable()) {
+        thread_.request_stop();
+        wake(wakeFd_);
+        thread_.join();
+    }
+    if (worker_.joinable()) {
+        worker_.request_stop();
+        worker_.join();
+    }
 }
 
 void CommandChannel::announce(EventType type, std::span<const EventRecord> events)
@@ -316,22 +364,22 @@ void CommandChannel::announce(EventType type, std::span<const EventRecord> event
 
 void CommandChannel::sendAnswers(std::map<std::uint64_t, sdbus::MethodCall>& awaiting)
 {
-    std::vector<std::pair<std::uint64_t, std::string>> ready;
+    std::vector<Answers::Answer> ready;
     {
         std::lock_guard lock(answers_->mutex);
         ready.swap(answers_->ready);
     }
-    for (const auto& [id, failure] : ready) {
-        const auto it = awaiting.find(id);
+    for (const auto& answer : ready) {
+        const auto it = awaiting.find(answer.call);
         if (it == awaiting.end())
             continue;  // asked on a bus connection that has gone since
         try {
-            if (failure.empty()) {
+            if (answer.error.empty()) {
                 auto reply = it->second.createReply();
                 reply << std::string(bus::kReceived);
                 reply.send();
             } else {
-                it->second.createErrorReply(sdbus::Error(bus::kMailNotSent, failure)).send();
+                it->second.createErrorReply(sdbus::Error(answer.error, answer.message)).send();
             }
         } catch (const sdbus::Error&) {
             // The caller has gone; nobody is left to tell.
@@ -656,33 +704,47 @@ void CommandChannel::serve(std::stop_token stop)
             return;
         std::string text;
         call >> text;
-        const std::uint64_t id = ++lastCall;
-        const CommandReply later = [answers = answers_, id](const std::string& failure) {
-            std::lock_guard lock(answers->mutex);
-            if (answers->wakeFd < 0)
-                return;
-            answers->ready.emplace_back(id, failure);
-            wake(answers->wakeFd);
-        };
-        try {
-            switch (runCommandText(text, handlers_, later)) {
-            case CommandRun::Rejected:
-                call.createErrorReply(sdbus::Error(kInvalidArgs, "the command is not a JSON object nested at most 64 deep")).send();
-                return;
-            case CommandRun::Deferred:
-                awaiting.emplace(id, call);
-                return;
-            case CommandRun::Done:
-                break;
-            }
-        } catch (const std::exception& e) {
-            // A command that could not be carried out is not "Received".
-            call.createErrorReply(sdbus::Error(kFailed, e.what())).send();
+        auto checked = checkCommandText(text);
+        if (!checked.error.empty()) {
+            // Nothing ran: the caller is told what was wrong.
+            call.createErrorReply(sdbus::Error(checked.error, checked.why)).send();
             return;
         }
-        auto reply = call.createReply();
-        reply << std::string(bus::kReceived);
-        reply.send();
+        const std::uint64_t id = ++lastCall;
+        if (checked.name == "email") {
+            if (!handlers_.email) {
+                call.createErrorReply(sdbus::Error(kFailed, "this daemon sends no e-mail")).send();
+                return;
+            }
+            awaiting.emplace(id, call);
+            handlers_.email(checked.command, [answers = answers_, id](const std::string& failure) {
+                answerLater(answers, id, failure.empty() ? std::string() : std::string(bus::kMailNotSent), failure);
+            });
+            return;
+        }
+        const auto& handler = checked.name == "save" ? handlers_.save : checked.name == "merge" ? handlers_.merge : handlers_.update;
+        if (!handler) {
+            call.createErrorReply(sdbus::Error(kFailed, "this daemon does not carry out \"" + checked.name + "\"")).send();
+            return;
+        }
+        awaiting.emplace(id, call);
+        // Answered once done, from the command worker: a long rewrite holds
+        // up no call, ping or announcement.
+        {
+            std::lock_guard lock(jobsMutex_);
+            jobs_.push([answers = answers_, id, &handler, command = std::move(checked.command)] {
+                try {
+                    handler(command);
+                    answerLater(answers, id, {}, {});
+                } catch (const CommandError& e) {
+                    answerLater(answers, id, e.name, e.what());
+                } catch (const std::exception& e) {
+                    // A command that could not be carried out is not "Received".
+                    answerLater(answers, id, kFailed, e.what());
+                }
+            });
+        }
+        jobsReady_.notify_one();
     });
     object->registerMethod(bus::kInterface, bus::kGetStatistics, "", "a{st}", [this, &refuse](sdbus::MethodCall call) {
         if (refuse(call, "read the statistics"))

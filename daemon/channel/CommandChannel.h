@@ -31,11 +31,13 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <queue>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include <nlohmann/json_fwd.hpp>
+#include <nlohmann/json.hpp>
 #include <sdbus-c++/Message.h>
 
 #include "store/EventHooks.h"
@@ -47,9 +49,19 @@ namespace brantwell {
 // is the failure the caller is told.
 using CommandReply = std::function<void(const std::string& failure)>;
 
-// Carries out the commands; save and update return when their command is
-// done. email starts the message and returns at once; `reply` hears how the
-// SMTP dialogue ended, so a slow server holds no other command up.
+// A command that could not be carried out, answered with the D-Bus error
+// `name` (the interface's own or a standard one) and the text.
+struct CommandError : std::runtime_error {
+    CommandError(std::string errorName, const std::string& what) : std::runtime_error(what), name(std::move(errorName)) {}
+    std::string name;
+};
+
+// Carries out the commands. save, merge and update run on the channel's
+// command worker, one at a time in the order they came, never on the bus
+// thread; each returns once its command is done and throws CommandError
+// (or any exception, answered as org.freedesktop.DBus.Error.Failed) when it
+// could not be. email starts the message and returns at once; `reply`
+// hears how the SMTP dialogue ended, so a slow server holds nothing up.
 struct CommandHandlers {
     std::function<void(const nlohmann::json&)> save;
     std::function<void(const nlohmann::json&, CommandReply reply)> email;
@@ -58,22 +70,23 @@ struct CommandHandlers {
     // What the daemon is and where it keeps its files ("version",
     // "dataDirectory", "port"), for brantwellctl status.
     std::function<std::map<std::string, std::string>()> status;
+    std::function<void(const nlohmann::json&)> merge;
 };
 
 // Whether a caller may steer the daemon: root, or a member of the group
-// "brantwell" by its primary, effective or supplementary groups.
+// "brantwell" by its primary or supplementary groups.
 bool isAuthorisedCaller(std::uint32_t uid, const std::vector<std::uint32_t>& gids, std::int64_t brantwellGid);
 
-enum class CommandRun {
-    Rejected,  // not a JSON object: nothing ran
-    Done,      // carried out (or ignored): answer "Received" now
-    Deferred,  // `later` answers it
+// A command text as the channel takes it: a JSON object nested at most 64
+// deep with a known "command" and what that command needs. `error` (a D-Bus
+// error name) and `why` are set when it is not; then nothing may run.
+struct CheckedCommand {
+    nlohmann::json command;
+    std::string name;
+    std::string error;
+    std::string why;
 };
-
-// Runs one command text: a JSON object, dispatched on its "command".
-// Rejected (and nothing runs) when the text is not a JSON object or is
-// nested too deep to handle safely.
-CommandRun runCommandText(const std::string& text, const CommandHandlers& handlers, CommandReply later);
+CheckedCommand checkCommandText(const std::string& text);
 
 class CommandChannel final : public EventAnnouncer {
 public:
@@ -177,10 +190,25 @@ private:
     // after the channel is gone finds something to drop itself into.
     struct Answers {
         std::mutex mutex;
-        std::vector<std::pair<std::uint64_t, std::string>> ready;  // call, failure
+        struct Answer {
+            std::uint64_t call;
+            std::string error;  // empty: "Received"
+            std::string message;
+        };
+        std::vector<Answer> ready;
         int wakeFd = -1;  // -1 once the channel is gone
     };
     std::shared_ptr<Answers> answers_ = std::make_shared<Answers>();
+    // Answers call `id` from any thread, once the bus thread sends it.
+    static void answerLater(const std::shared_ptr<Answers>& answers, std::uint64_t id, std::string error,
+                            std::string message);
+    // The command worker: save, merge and update, one at a time, off the
+    // bus thread.
+    void work(std::stop_token stop);
+    std::mutex jobsMutex_;
+    std::condition_variable_any jobsReady_;
+    std::queue<std::function<void()>> jobs_;  // GUARDED_BY(jobsMutex_)
+    std::jthread worker_;
     std::jthread thread_;
 };
 

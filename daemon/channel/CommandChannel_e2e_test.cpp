@@ -4,6 +4,7 @@
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -131,25 +132,50 @@ TEST_F(ChannelTest, SaveWritesExactlyTheDictionaryBeforeReplying)
     EXPECT_EQ(waitForLines(1).substr(10), ",User.Informational,127.0.0.1,info, kept\n");
 }
 
-TEST_F(ChannelTest, OddCommandsAreAnsweredAndChangeNothing)
+// Each command the daemon cannot take as meant is answered with a named
+// error that says what was wrong, and changes nothing.
+TEST_F(ChannelTest, MalformedCommandsGetNamedErrorsAndChangeNothing)
 {
+    const std::string line = "1700000000,User.Notice,10.0.0.1,kept\n";
+    writeFile(dir.file("2023-11-14.log"), line);
     const std::string before = readFile(dir.file("Brantwell.ini"));
     const json sneaky = {{"hostsDisplay", true}};
-    const std::pair<std::string, std::string> cases[] = {
-        {json({{"command", "Save"}, {"Settings", sneaky}}).dump(), "Received"},
-        {json({{"Settings", sneaky}}).dump(), "Received"},
-        {json({{"command", 42}, {"Settings", sneaky}}).dump(), "Received"},
-        {json({{"command", "save"}}).dump(), "Received"},
-        {json({{"command", "update"}, {"Events", "not a dictionary"}}).dump(), "Received"},
-        {json({{"command", "email"}}).dump(), brantwell::bus::kMailNotSent},
-        {"{\"command\": \"save\", \"Settings\": {", "org.freedesktop.DBus.Error.InvalidArgs"},
-        {"[\"save\"]", "org.freedesktop.DBus.Error.InvalidArgs"},
-        {"", "org.freedesktop.DBus.Error.InvalidArgs"},
+    const std::string invalid = "org.freedesktop.DBus.Error.InvalidArgs";
+    const struct {
+        std::string text, error, says;
+    } cases[] = {
+        {json({{"command", "sav"}, {"Settings", sneaky}}).dump(), invalid, "unknown command \"sav\""},
+        {json({{"command", "Save"}, {"Settings", sneaky}}).dump(), invalid, "unknown command \"Save\""},
+        {json({{"Settings", sneaky}}).dump(), invalid, "no \"command\""},
+        {json({{"command", 42}, {"Settings", sneaky}}).dump(), invalid, "no \"command\""},
+        {json({{"command", "save"}}).dump(), invalid, "\"save\" needs \"Settings\", a dictionary"},
+        {json({{"command", "save"}, {"Settings", json::array({sneaky})}}).dump(), invalid, "needs \"Settings\""},
+        {json({{"command", "merge"}}).dump(), invalid, "\"merge\" needs \"Settings\", a dictionary"},
+        {json({{"command", "merge"}, {"Settings", "hostsDisplay"}}).dump(), invalid, "needs \"Settings\""},
+        {json({{"command", "update"}, {"Events", "not a dictionary"}}).dump(), invalid, "needs \"Events\""},
+        {json({{"command", "update"}, {"Events", json::array({line})}}).dump(), invalid, "needs \"Events\""},
+        {json({{"command", "update"}}).dump(), invalid, "needs \"Events\""},
+        {json({{"command", "update"}, {"Events", json::object()}}).dump(), invalid, "names no line"},
+        {json({{"command", "save"}, {"Settings", {{"hostsDisplay", true}, {"big", std::string(1100000, 'b')}}}}).dump(),
+         invalid, "at most 1048576"},
+        {json({{"command", "merge"}, {"Settings", {{"big", std::string(1100000, 'b')}}}}).dump(), invalid,
+         "at most 1048576"},
+        {json({{"command", "email"}}).dump(), brantwell::bus::kMailNotSent, ""},
+        {"{\"command\": \"save\", \"Settings\": {", invalid, "not a JSON object"},
+        {"[\"save\"]", invalid, "not a JSON object"},
+        {"", invalid, "not a JSON object"},
     };
-    for (const auto& [text, reply] : cases)
-        EXPECT_EQ(call(text), reply) << text;
+    for (const auto& c : cases) {
+        const auto answer = setCommand(c.text);
+        EXPECT_EQ(answer.error, c.error) << c.text.substr(0, 200);
+        EXPECT_NE(answer.message.find(c.says), std::string::npos) << answer.message;
+    }
     EXPECT_EQ(readFile(dir.file("Brantwell.ini")), before);
+    EXPECT_EQ(readFile(dir.file("2023-11-14.log")), line);
     EXPECT_TRUE(daemon.running());
+    // Nor did any of them reach the settings in force: no names are looked up.
+    UdpSender().send(port, "<14>after them");
+    EXPECT_EQ(waitForLines(1).substr(10), ",User.Informational,127.0.0.1,after them\n");
 }
 
 // The daemon's own check of its callers: on a stock bus the policy file
@@ -357,8 +383,7 @@ TEST_F(ChannelTest, OnlySubscribersGetEventsAndOneThatLeftIsForgotten)
     sender.send(port, "<14>first, with a comma and \xc3\xbcn\xc3\xaf" "code");
     ASSERT_EQ(subscriber.waitFor(1).size(), 1u);
     ASSERT_EQ(leaving.waitFor(1).size(), 1u);
-    // watch prints the event as the store holds it, after its type. The
-    // announcement goes out before the append, so the line may come later.
+    // watch prints the event as the store holds it, after its type.
     std::string stored;
     waitUntil([&] {
         for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
@@ -569,4 +594,64 @@ TEST_F(ChannelTest, SaveMergeTurnsTcpReceptionOnAndStatsCountPerTransport)
               std::string::npos) << readFile(dir.file("stderr.txt"));
     EXPECT_FALSE(tcpListening(tlsPort));
     EXPECT_TRUE(tcpListening(tcpPort));  // the TCP receiver goes on
+}
+
+// An event the store could not append is not announced: subscribers (and
+// so popups, the list and actions) see only stored events.
+TEST_F(ChannelTest, AFailedAppendAnnouncesNoSet)
+{
+    EventSubscriber subscriber;
+    ASSERT_TRUE(waitUntil([&] { return counters()["subscribers"] == 1; }));
+    // The day's file replaced by a link: the store refuses to follow it.
+    writeFile(dir.file("elsewhere.txt"), "");
+    std::filesystem::remove(todaysFile());
+    ASSERT_EQ(::symlink(dir.file("elsewhere.txt").c_str(), todaysFile().c_str()), 0);
+    UdpSender sender;
+    sender.send(port, "<14>never stored, first");
+    sender.send(port, "<14>never stored, second");
+    ASSERT_TRUE(waitUntil([&] { return counters()["eventsUnstored"] == 2; })) << "the appends failed";
+
+    std::filesystem::remove(todaysFile());
+    sender.send(port, "<14>stored");
+    ASSERT_EQ(waitForLines(1).substr(10), ",User.Informational,127.0.0.1,stored\n");
+    const auto received = subscriber.waitFor(1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ASSERT_EQ(subscriber.count(), 1u) << "only the stored event is announced";
+    EXPECT_EQ(received[0].at("Message"), "stored");
+    EXPECT_EQ(readFile(dir.file("elsewhere.txt")), "");
+}
+
+// A save replaces the settings in force with exactly what it writes, laid
+// over the defaults as a start would: nothing of an earlier save stays.
+TEST_F(ChannelTest, TwoSavesLeaveTheDaemonRunningTheSecondFile)
+{
+    const std::uint16_t tcpPort = freeTcpPort();
+    ASSERT_EQ(call(json({{"command", "save"}, {"Settings", {{"receptionTcpPort", tcpPort}}}}).dump()), "Received");
+    ASSERT_TRUE(waitUntil([&] { return tcpListening(tcpPort); }));
+    ASSERT_EQ(call(json({{"command", "save"}, {"Settings", {{"hostsDisplay", false}}}}).dump()), "Received");
+    EXPECT_EQ(json::parse(readFile(dir.file("Brantwell.ini"))), json({{"hostsDisplay", false}}));
+    EXPECT_TRUE(waitUntil([&] { return !tcpListening(tcpPort); })) << "the first save's TCP listener is closed";
+    EXPECT_EQ(counters()["tcpConnectionsOpen"], 0u);
+}
+
+// Writers of different keys at the same moment (the window's editors and
+// brantwellctl save --merge) keep each other's keys.
+TEST_F(ChannelTest, ConcurrentMergesOfDifferentKeysKeepEveryKey)
+{
+    constexpr int kPairs = 50;
+    std::atomic<int> failures{0};
+    const auto writer = [&](const std::string& prefix) {
+        for (int i = 0; i < kPairs; ++i)
+            if (call(json({{"command", "merge"}, {"Settings", {{prefix + std::to_string(i), i}}}}).dump()) != "Received")
+                ++failures;
+    };
+    std::thread left(writer, "left"), right(writer, "right");
+    left.join();
+    right.join();
+    EXPECT_EQ(failures, 0);
+    const json file = json::parse(readFile(dir.file("Brantwell.ini")));
+    for (int i = 0; i < kPairs; ++i)
+        for (const char* prefix : {"left", "right"})
+            EXPECT_EQ(file.value(prefix + std::to_string(i), -1), i) << prefix << i;
+    EXPECT_TRUE(file.contains("hostsDisplay")) << "the keys that were there stay";
 }

@@ -69,13 +69,15 @@ void EventPipeline::finish()
         return;
     const std::span<const EventRecord> events(records_.data(), static_cast<std::size_t>(kept_));
     kept_ = 0;
-    if (announcer_)
-        announcer_->announce(EventType::Set, events);
     const std::size_t written = store_.append(now_, events);
+    // Only what is in the store is announced: popups, lists and actions
+    // never show an event the store does not hold.
+    if (announcer_ && written > 0)
+        announcer_->announce(EventType::Set, events.first(written));
     statistics_.stored.fetch_add(written, std::memory_order_relaxed);
     statistics_.unstored.fetch_add(events.size() - written, std::memory_order_relaxed);
     if (dispatcher_) {
-        for (std::size_t i = 0; i < events.size(); ++i)
+        for (std::size_t i = 0; i < written; ++i)
             dispatcher_->dispatch(*settings_, {senderTexts_[i], now_, records_[i]});
     }
 }

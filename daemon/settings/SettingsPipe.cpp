@@ -9,9 +9,19 @@
 
 namespace brantwell {
 
+namespace {
+
+// What a start without a file runs: the base every file is applied over.
+const Settings& defaultSettings()
+{
+    static const Settings defaults = applySettingsDictionary(Settings{}, defaultSettingsDictionary());
+    return defaults;
+}
+
+} // namespace
+
 SettingsPipe::SettingsPipe(std::string dataDirectory)
-    : dataDirectory_(std::move(dataDirectory)),
-      current_(std::make_shared<const Settings>(applySettingsDictionary(Settings{}, defaultSettingsDictionary())))
+    : dataDirectory_(std::move(dataDirectory)), current_(std::make_shared<const Settings>(defaultSettings()))
 {
 }
 
@@ -61,7 +71,7 @@ bool SettingsPipe::readSettings()
     if (readWholeFile(path, contents)) {
         const auto parsed = parseBoundedJson(contents);
         if (parsed.is_object()) {
-            publish(applySettingsDictionary(*snapshot(), parsed));
+            publish(applySettingsDictionary(defaultSettings(), parsed));
             return true;
         }
         // Keep what the user had, so an editor slip loses nothing; without
@@ -96,6 +106,28 @@ bool SettingsPipe::readSettings()
     return true;
 }
 
+SettingsPipe::SaveResult SettingsPipe::replaceSettings(const nlohmann::json& dictionary, std::string* failure)
+{
+    const std::string text = serialise(dictionary);
+    if (text.size() > kMaxSettingsBytes) {
+        if (failure)
+            *failure = "the settings would take " + std::to_string(text.size()) + " bytes; at most "
+                       + std::to_string(kMaxSettingsBytes) + " are kept";
+        return SaveResult::TooLarge;
+    }
+    ensureDataDirectory(dataDirectory_);
+    // Written first: the settings in force are always what the file holds.
+    if (!writeFileAtomically(settingsPath(), text)) {
+        const std::string why = "cannot write " + settingsPath() + ": " + fileErrorText(errno);
+        std::fprintf(stderr, "BrantwellSrv: %s; the settings stay as they were\n", why.c_str());
+        if (failure)
+            *failure = why;
+        return SaveResult::WriteFailed;
+    }
+    publish(applySettingsDictionary(defaultSettings(), dictionary));
+    return SaveResult::Saved;
+}
+
 SettingsPipe::SaveResult SettingsPipe::saveSettings(const nlohmann::json& command, std::string* failure)
 {
     if (!command.is_object())
@@ -104,16 +136,36 @@ SettingsPipe::SaveResult SettingsPipe::saveSettings(const nlohmann::json& comman
     if (it == command.end() || !it->is_object())
         return SaveResult::NoDictionary;
     std::lock_guard lock(saveMutex_);
-    publish(applySettingsDictionary(*snapshot(), *it));
-    ensureDataDirectory(dataDirectory_);
-    if (!writeFileAtomically(settingsPath(), serialise(*it))) {
-        const std::string why = "cannot write " + settingsPath() + ": " + fileErrorText(errno);
-        std::fprintf(stderr, "BrantwellSrv: %s; the new settings apply until restart\n", why.c_str());
+    return replaceSettings(*it, failure);
+}
+
+SettingsPipe::SaveResult SettingsPipe::mergeSettings(const nlohmann::json& command, std::string* failure)
+{
+    if (!command.is_object())
+        return SaveResult::NoDictionary;
+    const auto it = command.find("Settings");
+    if (it == command.end() || !it->is_object())
+        return SaveResult::NoDictionary;
+    std::lock_guard lock(saveMutex_);
+    nlohmann::json merged;
+    std::string contents;
+    if (readWholeFile(settingsPath(), contents)) {
+        merged = parseBoundedJson(contents);
+        if (!merged.is_object()) {
+            if (failure)
+                *failure = settingsPath() + " does not decode to a JSON object; nothing was merged";
+            return SaveResult::Unreadable;
+        }
+    } else if (errno == ENOENT) {
+        merged = snapshot()->dictionary;
+    } else {
         if (failure)
-            *failure = why;
-        return SaveResult::WriteFailed;
+            *failure = "cannot read " + settingsPath() + ": " + fileErrorText(errno) + "; nothing was merged";
+        return SaveResult::Unreadable;
     }
-    return SaveResult::Saved;
+    for (const auto& [key, value] : it->items())
+        merged[key] = value;
+    return replaceSettings(merged, failure);
 }
 
 } // namespace brantwell

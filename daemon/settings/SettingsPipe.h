@@ -25,12 +25,23 @@ public:
     // Returns false when the defaults apply without being written.
     bool readSettings();
 
-    // The "save" command: applies command["Settings"] and replaces the file
-    // with exactly that dictionary. Changes nothing when "Settings" is not an
-    // object; the fields are updated even when the file cannot be written,
-    // and `failure` then says what failed.
-    enum class SaveResult { Saved, NoDictionary, WriteFailed };
+    // The "save" command: command["Settings"] becomes the file and the
+    // settings in force, applied over the defaults exactly as a start with
+    // that file would apply it. Nothing changes when "Settings" is not an
+    // object, when the file would pass kMaxSettingsBytes, or when it cannot
+    // be written (`failure` then says what failed).
+    enum class SaveResult { Saved, NoDictionary, TooLarge, Unreadable, WriteFailed };
     SaveResult saveSettings(const nlohmann::json& command, std::string* failure = nullptr);
+
+    // The "merge" command: the keys of command["Settings"] laid over the
+    // file as it is now (the settings in force when there is none), under
+    // the same lock as a save, so that writers of different keys keep each
+    // other's. A file that is there but cannot be read or decoded is left
+    // alone (Unreadable).
+    SaveResult mergeSettings(const nlohmann::json& command, std::string* failure = nullptr);
+
+    // The largest settings file a save or merge writes.
+    static constexpr std::size_t kMaxSettingsBytes = 1024 * 1024;
 
     // The snapshot in force; cheap, safe from any thread.
     std::shared_ptr<const Settings> snapshot() const { return current_.load(std::memory_order_acquire); }
@@ -40,6 +51,8 @@ public:
 
 private:
     void publish(Settings next);
+    // Writes and applies a whole dictionary; saveMutex_ held.
+    SaveResult replaceSettings(const nlohmann::json& dictionary, std::string* failure);
 
     const std::string dataDirectory_;
     std::mutex saveMutex_;  // one save at a time, so none is lost

@@ -1,13 +1,18 @@
 #include "EventUpdate.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <charconv>
+#include <ctime>
 #include <functional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 
 #include <nlohmann/json.hpp>
 
+#include "EventRecord.h"
 #include "EventStore.h"
 #include "SettingsValue.h"
 #include "util/FileUtil.h"
@@ -37,7 +42,22 @@ UpdateResult updateEvents(EventStore& store, const nlohmann::json& command)
             counts[line] = n;
     }
     std::vector<std::string> taken;
-    for (const auto& file : store.listFiles()) {
+    // The day files the lines' dates name come first; the others are read
+    // only for lines those do not hold (a line edited by hand, a clock
+    // change).
+    std::vector<std::string> files = store.listFiles();
+    {
+        std::set<std::string> named;
+        for (const auto& entry : counts) {
+            std::int64_t date = 0;
+            const char* begin = entry.first.data();
+            const auto [end, error] = std::from_chars(begin, begin + entry.first.size(), date);
+            if (error == std::errc() && end != begin && *end == ',')
+                named.insert(eventLogFileName(static_cast<long long>(date)));
+        }
+        std::stable_partition(files.begin(), files.end(), [&named](const std::string& f) { return named.contains(f); });
+    }
+    for (const auto& file : files) {
         if (counts.empty())
             break;
         taken.clear();
