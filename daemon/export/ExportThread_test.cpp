@@ -65,7 +65,7 @@ TEST_F(ExportThreadTest, FollowsAChangedDateFormatAtTheNextExport)
     exporter.runRound();
     EXPECT_EQ(readFile(txt), "Date\tPriority\tHost\tMessage\n2026\tUser.Notice\t10.0.0.1\tm\n");
 
-    save({{"dateFormat", "h:mm AM/PM"}});
+    save({{"textInterval", 1}, {"textLocation", txt}, {"dateFormat", "h:mm AM/PM"}});
     now += 60;
     exporter.runRound();
     EXPECT_EQ(readFile(txt), "Date\tPriority\tHost\tMessage\n9:00 PM\tUser.Notice\t10.0.0.1\tm\n");

@@ -30,8 +30,8 @@ namespace {
 
 constexpr double kNow = 1796770799.4;  // 2026-12-08 23:59:59 in Berlin, rounds down
 
-// Records what the receiver announces and dispatches, and checks that an
-// announcement comes before the line is in the file.
+// Records what the receiver announces and dispatches, and checks that both
+// come only once the line is in the file.
 class Recorder final : public EventAnnouncer, public ActionDispatcher {
 public:
     explicit Recorder(std::string file) : file_(std::move(file)) {}
@@ -41,8 +41,8 @@ public:
         const std::string contents = readFile(file_);
         for (const auto& e : events) {
             announced.push_back(e);
-            if (type == EventType::Set && contents.find(formatEventLine(e)) != std::string::npos)
-                announcedLate = true;
+            if (type == EventType::Set && contents.find(formatEventLine(e)) == std::string::npos)
+                announcedEarly = true;
         }
     }
     void dispatch(const Settings&, const AcceptedEvent& event) override
@@ -60,7 +60,7 @@ public:
 
     std::vector<EventRecord> announced;
     std::vector<std::pair<std::string, std::string>> dispatched;
-    bool announcedLate = false;
+    bool announcedEarly = false;  // a "Set" before its line was stored
     bool dispatchedEarly = false;
 
 private:
@@ -118,7 +118,7 @@ TEST(SyslogThread, StoresAnnouncesAndDispatchesInThatOrder)
     EXPECT_EQ(readFile(r.dir.file("2026-12-08.log")),
               "1796770799,Security.Critical,127.0.0.5,mymachine su: 'su root' failed, twice\n");
     ASSERT_EQ(r.recorder.announced.size(), 1u);
-    EXPECT_FALSE(r.recorder.announcedLate);
+    EXPECT_FALSE(r.recorder.announcedEarly);
     EXPECT_FALSE(r.recorder.dispatchedEarly);
     ASSERT_EQ(r.recorder.dispatched.size(), 1u);
     EXPECT_EQ(r.recorder.dispatched[0].first, "127.0.0.5");

@@ -226,7 +226,7 @@ TEST(SettingsPipe, SaveFailureNamesTheFileAndWritesNothingThroughALink)
     EXPECT_NE(failure.find(pipe.settingsPath()), std::string::npos) << failure;
     EXPECT_NE(failure.find("symbolic link"), std::string::npos) << failure;
     EXPECT_EQ(readFile(outside), "untouched");
-    EXPECT_EQ(pipe.snapshot()->iEmailPort, 587) << "the settings apply until restart";
+    EXPECT_EQ(pipe.snapshot()->iEmailPort, 25) << "nothing applies that the file does not hold";
 }
 
 // Indenting every level made a save nested 10,000 deep write 200 MB.
@@ -242,4 +242,38 @@ TEST(SettingsPipe, TheFileGrowsInProportionToTheDictionary)
     const std::string text = readFile(pipe.settingsPath());
     EXPECT_EQ(json::parse(text), settings);
     EXPECT_LE(text.size(), settings.dump().size() + 16 * settings.size()) << text;
+}
+
+// A save runs exactly its dictionary over the defaults; a merge keeps what
+// the file holds besides its keys, and leaves a file it cannot decode alone.
+TEST(SettingsPipe, SaveStartsFromTheDefaultsAndMergeFromTheFile)
+{
+    TempDir dir;
+    SettingsPipe pipe(dir.path());
+    ASSERT_TRUE(pipe.readSettings());
+    ASSERT_EQ(pipe.saveSettings({{"Settings", {{"actionsEmailPort", 587}, {"receptionTcpPort", 6001}}}}),
+              SettingsPipe::SaveResult::Saved);
+    ASSERT_EQ(pipe.saveSettings({{"Settings", {{"hostsDisplay", true}}}}), SettingsPipe::SaveResult::Saved);
+    EXPECT_EQ(pipe.snapshot()->iEmailPort, 25) << "back to the default, as after a start with this file";
+    EXPECT_EQ(pipe.snapshot()->iTcpPort, 0);
+    EXPECT_TRUE(pipe.snapshot()->bHostsDisplay);
+
+    ASSERT_EQ(pipe.mergeSettings({{"Settings", {{"receptionTcpPort", 6002}}}}), SettingsPipe::SaveResult::Saved);
+    EXPECT_EQ(json::parse(readFile(pipe.settingsPath())), json({{"hostsDisplay", true}, {"receptionTcpPort", 6002}}));
+    EXPECT_TRUE(pipe.snapshot()->bHostsDisplay);
+    EXPECT_EQ(pipe.snapshot()->iTcpPort, 6002);
+
+    std::string failure;
+    EXPECT_EQ(pipe.mergeSettings({{"Settings", {{"big", std::string(SettingsPipe::kMaxSettingsBytes, 'b')}}}}, &failure),
+              SettingsPipe::SaveResult::TooLarge);
+    EXPECT_NE(failure.find("at most 1048576"), std::string::npos) << failure;
+    writeFile(pipe.settingsPath(), "{\"hostsDisplay\": tr");
+    EXPECT_EQ(pipe.mergeSettings({{"Settings", {{"receptionTcpPort", 6003}}}}, &failure),
+              SettingsPipe::SaveResult::Unreadable);
+    EXPECT_EQ(readFile(pipe.settingsPath()), "{\"hostsDisplay\": tr") << "what the user had is kept";
+    EXPECT_EQ(pipe.snapshot()->iTcpPort, 6002);
+    ::unlink(pipe.settingsPath().c_str());
+    ASSERT_EQ(pipe.mergeSettings({{"Settings", {{"receptionTcpPort", 6003}}}}), SettingsPipe::SaveResult::Saved);
+    EXPECT_EQ(json::parse(readFile(pipe.settingsPath())), json({{"hostsDisplay", true}, {"receptionTcpPort", 6003}}))
+        << "without a file, over the settings in force";
 }
