@@ -22,7 +22,8 @@ int reportError(const sdbus::Error& e)
         return kRefused;
     }
     if (name == "org.freedesktop.DBus.Error.InvalidArgs") {
-        std::fprintf(stderr, "brantwellctl: the daemon rejected the command: %s\n", e.getMessage().c_str());
+        std::fprintf(stderr, "brantwellctl: the daemon rejected the command (%s): %s\n", name.c_str(),
+                     e.getMessage().c_str());
         return kRejected;
     }
     if (name == bus::kMailNotSent) {

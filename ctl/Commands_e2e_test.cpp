@@ -159,6 +159,7 @@ TEST_F(CtlTest, OnlyACommandTheDaemonCarriedOutExitsZero)
     writeFile(dir.file("broken.json"), "{\"hostsDisplay\": ");
     writeFile(dir.file("good.json"), json({{"hostsDisplay", true}}).dump());
     ::chmod(dir.file("good.json").c_str(), 0644);
+    writeFile(dir.file("big.json"), json({{"big", std::string(1100000, 'b')}}).dump());
     const std::uint16_t silentPort = freeUdpPort();
 
     const struct {
@@ -170,8 +171,10 @@ TEST_F(CtlTest, OnlyACommandTheDaemonCarriedOutExitsZero)
         {"save " + dir.file("missing.json"), "", 2},
         {"save " + dir.file("good.json") + " " + dir.file("good.json"), "", 2},
         {"save " + dir.file("good.json"), kNobody, 3},
-        // Cannot read the settings to merge with.
-        {"--data-dir " + dir.path() + " save --merge " + dir.file("good.json"), kNobody, 1},
+        {"save --merge " + dir.file("good.json"), kNobody, 3},
+        // More than the daemon keeps: rejected by name, exit 4.
+        {"save " + dir.file("big.json"), "", 4},
+        {"save --merge " + dir.file("big.json"), "", 4},
         {"delete x", kNobody, 3},
         {"stats", kNobody, 3},
         {"frobnicate", "", 2},
@@ -180,6 +183,9 @@ TEST_F(CtlTest, OnlyACommandTheDaemonCarriedOutExitsZero)
     };
     for (const auto& c : cases)
         EXPECT_EQ(ctl(c.args, c.prefix).exit, c.exit) << c.prefix << " brantwellctl " << c.args;
+    const auto rejected = ctl("save " + dir.file("big.json"));
+    EXPECT_TRUE(contains(rejected.out, "rejected the command (org.freedesktop.DBus.Error.InvalidArgs)")) << rejected.out;
+    EXPECT_TRUE(contains(rejected.out, "at most 1048576")) << rejected.out;
     EXPECT_EQ(readFile(dir.file("Brantwell.ini")), before) << "no refused or malformed command changed the settings";
 
     // test-message says where the datagram went, and it arrives there.
@@ -210,7 +216,7 @@ TEST_F(CtlTest, SaveMergeKeepsTheOtherKeysAndPlainSaveReplacesTheFile)
                          {"aNewKey", "kept as given"}};
     writeFile(dir.file("change.json"), change.dump());
 
-    // No --data-dir: the settings to merge with are the daemon's.
+    // The daemon merges with its own file.
     const auto merged = ctl("save --merge " + dir.file("change.json"));
     EXPECT_EQ(merged.exit, 0) << merged.out;
     json expected = defaults;

@@ -26,7 +26,7 @@ std::optional<std::string> readText(const std::string& path)
 
 } // namespace
 
-int save(const std::vector<std::string>& args, const Options& options)
+int save(const std::vector<std::string>& args, const Options&)
 {
     bool merge = false;
     std::vector<std::string> files;
@@ -46,25 +46,9 @@ int save(const std::vector<std::string>& args, const Options& options)
     if (!settings.is_object())
         return usage(file + " is not a JSON object nested at most 64 deep; nothing was sent");
 
-    if (merge) {
-        const std::string current = dataDirectory(options) + "/Brantwell.ini";
-        const auto currentText = readText(current);
-        if (!currentText) {
-            std::fprintf(stderr, "brantwellctl: cannot read %s for --merge: %s; nothing was sent\n", current.c_str(),
-                         std::strerror(errno));
-            return kFailed;
-        }
-        auto merged = parseBoundedJson(*currentText);
-        if (!merged.is_object()) {
-            std::fprintf(stderr, "brantwellctl: %s is not a JSON object nested at most 64 deep; nothing was sent\n",
-                         current.c_str());
-            return kFailed;
-        }
-        // FILE's keys replace the current ones whole; the others stay.
-        merged.update(settings);
-        settings = std::move(merged);
-    }
-    const int result = sendCommand({{"command", "save"}, {"Settings", settings}});
+    // With --merge the daemon lays FILE's keys over its file as it is then,
+    // under its own lock: another writer's keys stay.
+    const int result = sendCommand({{"command", merge ? "merge" : "save"}, {"Settings", settings}});
     if (result == kOk && !merge)
         std::fprintf(stderr,
                      "brantwellctl: the settings file now holds exactly the %zu keys of %s "

@@ -64,6 +64,13 @@ void DaemonLink::saveSettings(const nlohmann::json& settings, Outcome done)
     send(saveCommand(settings), group);
 }
 
+void DaemonLink::mergeSettings(const nlohmann::json& keys, Outcome done)
+{
+    auto group = std::make_shared<Group>();
+    group->done = std::move(done);
+    send(saveCommand(keys, "merge"), group);
+}
+
 void DaemonLink::updateEvents(const DeletionCounts& counts)
 {
     const auto group = std::make_shared<Group>();

@@ -47,6 +47,9 @@ public:
     // text when the daemon took it, else the reason it did not.
     using Outcome = std::function<void(const QString& failure)>;
     void saveSettings(const nlohmann::json& settings, Outcome done = {});
+    // The "merge" command: `keys` laid over the daemon's settings file as it
+    // is when the daemon takes them; the file's other keys stay.
+    void mergeSettings(const nlohmann::json& keys, Outcome done = {});
     // Deletes the counted lines from the event log files, in as many
     // commands as the size limit of a message needs.
     void updateEvents(const DeletionCounts& counts);

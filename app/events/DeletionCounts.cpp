@@ -40,14 +40,15 @@ std::vector<std::string> updateCommands(const DeletionCounts& counts, std::size_
         events[line] = countText;
         size += entry;
     }
-    commands.push_back(updateText(std::move(events)));
+    if (!events.empty())
+        commands.push_back(updateText(std::move(events)));
     return commands;
 }
 
-std::string saveCommand(const nlohmann::json& settings)
+std::string saveCommand(const nlohmann::json& settings, const char* name)
 {
     nlohmann::json command = nlohmann::json::object();
-    command["command"] = "save";
+    command["command"] = name;
     command["Settings"] = settings;
     return dump(command);
 }

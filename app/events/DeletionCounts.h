@@ -18,12 +18,13 @@ namespace brantwell {
 inline constexpr std::size_t kMaxUpdateCommandBytes = 1 << 20;
 
 // One or more {"command": "update", "Events": {line: count}} texts, each at
-// most `maxBytes` long unless a single line is longer. Empty counts still
-// give one command, with an empty "Events" dictionary.
+// most `maxBytes` long unless a single line is longer. Empty counts give
+// none: the daemon rejects an update that names no line.
 std::vector<std::string> updateCommands(const DeletionCounts& counts,
                                         std::size_t maxBytes = kMaxUpdateCommandBytes);
 
-// {"command": "save", "Settings": settings}.
-std::string saveCommand(const nlohmann::json& settings);
+// {"command": name, "Settings": settings}: "save" for a whole dictionary,
+// "merge" for keys laid over the daemon's file.
+std::string saveCommand(const nlohmann::json& settings, const char* name = "save");
 
 } // namespace brantwell

@@ -180,7 +180,8 @@ DeletionCounts ScanView::deleteChosen(bool all)
         sourceRows.push_back(proxy_->mapToSource(proxy_->index(row, 0)).row());
     tableView_->clearSelection();
     DeletionCounts counts = events_->deleteRows(std::move(sourceRows));
-    // Sent even when empty: the daemon answers it like any other command.
+    // Nothing is sent when nothing was chosen: the daemon rejects an update
+    // that names no line.
     link_->updateEvents(counts);
     return counts;
 }

@@ -125,7 +125,7 @@ private Q_SLOTS:
         QCOMPARE(peer_->commands.size(), 0);
     }
 
-    void sendsAnEmptyUpdateWhenAllOfAnEmptyListIsDeleted()
+    void sendsNoUpdateWhenAllOfAnEmptyListIsDeleted()
     {
         QMessageBox* first = nullptr;
         testkit::whenMessageBox([this, &first](QMessageBox* box) {
@@ -138,9 +138,9 @@ private Q_SLOTS:
             box->button(QMessageBox::Ok)->click();
         });
         view_->deleteEvents();
-        QTRY_COMPARE_WITH_TIMEOUT(peer_->commands.size(), 1, 5000);
-        const auto sent = eventsOf(peer_->commands[0]);
-        QVERIFY(sent.is_object() && sent.empty());
+        QVERIFY(first);
+        QTest::qWait(200);
+        QCOMPARE(peer_->commands.size(), 0);
     }
 
     void deletesAllShownRowsWhenAllIsChecked()
