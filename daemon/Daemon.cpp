@@ -227,6 +227,12 @@ std::map<std::string, std::uint64_t> Daemon::statistics() const
         counters[p + "FramesEmpty"] = r.empty.load();
         counters[p + "FramesFiltered"] = r.filtered.load();
     }
+    // Per action, by its "Name" (or its position): runs, and matching events
+    // held back by its limit.
+    for (const auto& a : actions_.actionCounts()) {
+        counters["action." + a.name + ".runs"] = a.runs;
+        counters["action." + a.name + ".heldBack"] = a.heldBack;
+    }
     return counters;
 }
 

@@ -2,6 +2,8 @@
 
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
 
 #include "ActionCommandEmail.h"
 #include "ActionCommandEvent.h"
@@ -74,6 +76,51 @@ ActionView::ActionView(const nlohmann::json* record, QWidget* parent)
                       QStringLiteral("Entry…"), &ActionView::commandEvent, &ActionView::commandEventText);
     grid->setColumnStretch(2, 1);
     body()->addWidget(commands);
+
+    // A flapping device should not mail a few hundred times a minute: the
+    // events beyond the limit are counted and told with the next run.
+    auto* often = new QGroupBox(QStringLiteral("How often"), this);
+    auto* oftenLayout = new QVBoxLayout(often);
+    auto* limitRow = new QHBoxLayout;
+    limit_ = new QCheckBox(QStringLiteral("&Limit: at most"), often);
+    limit_->setObjectName(QStringLiteral("actionLimit"));
+    limitCount_ = new QSpinBox(often);
+    limitCount_->setObjectName(QStringLiteral("actionLimitCount"));
+    limitCount_->setRange(1, 100000);
+    limitCount_->setAccessibleName(QStringLiteral("Runs at most"));
+    auto* per = new QLabel(QStringLiteral("times per"), often);
+    limitPeriod_ = new QSpinBox(often);
+    limitPeriod_->setObjectName(QStringLiteral("actionLimitPeriod"));
+    limitPeriod_->setRange(1, 100000);
+    limitPeriod_->setAccessibleName(QStringLiteral("Period"));
+    limitUnit_ = new QComboBox(often);
+    limitUnit_->setObjectName(QStringLiteral("actionLimitUnit"));
+    limitUnit_->addItem(QStringLiteral("seconds"), 1);
+    limitUnit_->addItem(QStringLiteral("minutes"), 60);
+    limitUnit_->addItem(QStringLiteral("hours"), 3600);
+    limitUnit_->setAccessibleName(QStringLiteral("Period unit"));
+    for (QWidget* w : {static_cast<QWidget*>(limitCount_), static_cast<QWidget*>(limitPeriod_),
+                       static_cast<QWidget*>(limitUnit_)})
+        w->setFocusPolicy(Qt::StrongFocus);  // the wheel scrolls the form, not a field passed over
+    limitRow->addWidget(limit_);
+    limitRow->addWidget(limitCount_);
+    limitRow->addWidget(per);
+    limitRow->addWidget(limitPeriod_);
+    limitRow->addWidget(limitUnit_);
+    limitRow->addStretch(1);
+    oftenLayout->addLayout(limitRow);
+    auto* note = new QLabel(QStringLiteral("Matching events beyond the limit are counted, not run; the next run "
+                                           "tells how many ($suppressed), and a mail says so in a last line."),
+                            often);
+    note->setWordWrap(true);
+    note->setForegroundRole(QPalette::PlaceholderText);
+    oftenLayout->addWidget(note);
+    connect(limit_, &QCheckBox::toggled, this, [this](bool on) {
+        limitCount_->setEnabled(on);
+        limitPeriod_->setEnabled(on);
+        limitUnit_->setEnabled(on);
+    });
+    body()->addWidget(often);
     body()->addStretch(1);
 
     if (record) {
@@ -88,7 +135,45 @@ ActionView::ActionView(const nlohmann::json* record, QWidget* parent)
     actionRun->setChecked(!runCommand.empty());
     actionEmail->setChecked(!sendEmail.empty());
     actionEvent->setChecked(!setEvent.empty());
+    showLimit();
     setMinimumWidth(520);
+}
+
+void ActionView::showLimit()
+{
+    const auto number = [this](const char* key) -> std::int64_t {
+        const auto it = result_.find(key);
+        return it != result_.end() && it->is_number_integer() ? it->get<std::int64_t>() : 0;
+    };
+    const std::int64_t count = number("ThrottleCount"), seconds = number("ThrottleSeconds");
+    const bool on = count > 0 && seconds > 0;
+    limit_->setChecked(on);
+    limitCount_->setValue(on ? static_cast<int>(std::min<std::int64_t>(count, limitCount_->maximum())) : 10);
+    // The largest unit the period is a whole number of.
+    int unit = 0;
+    if (on && seconds % 3600 == 0)
+        unit = 2;
+    else if (on && seconds % 60 == 0)
+        unit = 1;
+    else if (!on)
+        unit = 1;  // a new limit starts at "10 times per 1 minute"
+    limitUnit_->setCurrentIndex(unit);
+    const std::int64_t period = on ? seconds / limitUnit_->currentData().toInt() : 1;
+    limitPeriod_->setValue(static_cast<int>(std::min<std::int64_t>(period, limitPeriod_->maximum())));
+    limitCount_->setEnabled(on);
+    limitPeriod_->setEnabled(on);
+    limitUnit_->setEnabled(on);
+}
+
+void ActionView::writeLimit()
+{
+    if (!limit_->isChecked()) {
+        result_.erase("ThrottleCount");
+        result_.erase("ThrottleSeconds");
+        return;
+    }
+    result_["ThrottleCount"] = limitCount_->value();
+    result_["ThrottleSeconds"] = static_cast<std::int64_t>(limitPeriod_->value()) * limitUnit_->currentData().toInt();
 }
 
 void ActionView::showEvent(QShowEvent* event)
@@ -148,6 +233,7 @@ bool ActionView::onSave()
     result_["runCommand"] = runCommand;
     result_["sendEmail"] = sendEmail;
     result_["setEvent"] = setEvent;
+    writeLimit();
     return true;
 }
 

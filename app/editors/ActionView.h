@@ -4,7 +4,9 @@
 #pragma once
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QPushButton>
+#include <QSpinBox>
 
 #include <nlohmann/json.hpp>
 
@@ -48,6 +50,8 @@ protected:
 
 private:
     void openSheet(QDialog* sheet);
+    void showLimit();
+    void writeLimit();
 
     nlohmann::json result_ = nlohmann::json::object();
     FilterFields* fields_ = nullptr;
@@ -55,6 +59,12 @@ private:
     QCheckBox* actionEmail = nullptr;
     QCheckBox* actionEvent = nullptr;
     QWidget* blank_ = nullptr;
+    // "At most N times per M seconds/minutes/hours": "ThrottleCount" and
+    // "ThrottleSeconds"; off removes both.
+    QCheckBox* limit_ = nullptr;
+    QSpinBox* limitCount_ = nullptr;
+    QSpinBox* limitPeriod_ = nullptr;
+    QComboBox* limitUnit_ = nullptr;
 };
 
 } // namespace brantwell

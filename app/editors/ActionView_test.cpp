@@ -11,6 +11,9 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSpinBox>
+
+#include <tuple>
 
 #include <nlohmann/json.hpp>
 
@@ -295,6 +298,42 @@ private Q_SLOTS:
                 if (text.contains(QLatin1Char('&')))
                     QVERIFY2(label->buddy(), qPrintable(window->objectName() + QStringLiteral(": ") + label->text()));
             }
+    }
+
+    // The limit row saves "ThrottleCount" and "ThrottleSeconds", reads them
+    // back in the largest whole unit, and off removes both.
+    void theLimitRowSavesAndReloadsTheTwoKeysAndOffRemovesThem()
+    {
+        ActionView editor(&kRecord, nullptr);
+        editor.show();
+        QVERIFY(!child<QCheckBox>(&editor, "actionLimit")->isChecked());
+        QVERIFY(!child<QSpinBox>(&editor, "actionLimitCount")->isEnabled());
+        click(&editor, "actionLimit");
+        child<QSpinBox>(&editor, "actionLimitCount")->setValue(5);
+        child<QSpinBox>(&editor, "actionLimitPeriod")->setValue(2);
+        child<QComboBox>(&editor, "actionLimitUnit")->setCurrentIndex(2);  // hours
+        json r = saved(editor);
+        QCOMPARE(r["ThrottleCount"], json(5));
+        QCOMPARE(r["ThrottleSeconds"], json(7200));
+        QCOMPARE(r["Comment"], kRecord["Comment"]);
+
+        for (const auto& [seconds, period, unit] : {std::tuple{7200, 2, 2}, {90, 90, 0}, {600, 10, 1}}) {
+            r["ThrottleSeconds"] = seconds;
+            ActionView reopened(&r, nullptr);
+            reopened.show();
+            QVERIFY(child<QCheckBox>(&reopened, "actionLimit")->isChecked());
+            QCOMPARE(child<QSpinBox>(&reopened, "actionLimitCount")->value(), 5);
+            QCOMPARE(child<QSpinBox>(&reopened, "actionLimitPeriod")->value(), period);
+            QCOMPARE(child<QComboBox>(&reopened, "actionLimitUnit")->currentIndex(), unit);
+            QCOMPARE(saved(reopened)["ThrottleSeconds"], json(seconds));
+        }
+
+        ActionView off(&r, nullptr);
+        off.show();
+        click(&off, "actionLimit");
+        const json cleared = saved(off);
+        QVERIFY(!cleared.contains("ThrottleCount"));
+        QVERIFY(!cleared.contains("ThrottleSeconds"));
     }
 
     void commandsThatAreNoDictionariesReadAsOff()

@@ -36,6 +36,9 @@ TEST(Placeholders, AreReplacedInTheFixedOrder)
     };
     for (const auto& [text, expected] : cases)
         EXPECT_EQ(replacePlaceholders(text, v), expected) << text;
+    // The count of held-back events, and a message that quotes the placeholder.
+    const PlaceholderValues held{"h", "d", "p", "says $suppressed", "45"};
+    EXPECT_EQ(replacePlaceholders("$suppressed more: $message", held), "45 more: says $suppressed");
 }
 
 json matchAll(json extra)
@@ -288,6 +291,131 @@ int linesOf(const std::string& path)
         return 0;
     const std::string text = test::readFile(path);
     return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+}
+
+// A program that appends its first argument as one line to `out`: one line
+// per run.
+std::string appendingScript(const test::TempDir& dir, const std::string& out)
+{
+    const std::string script = dir.file("append.sh");
+    test::writeFile(script, "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + out + "'\n", 0755);
+    return script;
+}
+
+std::vector<std::string> textLines(const std::string& text)
+{
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        out.push_back(line);
+    return out;
+}
+
+// The action limits on the time of a clock the test moves, with a real
+// program started through the real pools.
+struct LimitFixture : ::testing::Test {
+    test::TempDir dir;
+    test::JournalSocket journal{dir.file("journal.socket")};
+    SettingsPipe pipe{dir.path()};
+    FailureLines failures;
+    double now = 1772874000;
+    ActionRunnerOptions options()
+    {
+        ActionRunnerOptions o{journal.path(), failures.sink(), {1, 256}};
+        o.clock = [this] { return now; };
+        return o;
+    }
+    ActionRunner runner{pipe, options()};
+    std::string out = dir.file("runs");
+
+    json programAction(json extra = json::object())
+    {
+        json a = matchAll({{"Name", "flapping port"},
+                           {"runCommand", {{"Command", appendingScript(dir, out)}, {"Arguments", "$suppressed|$message"}}}});
+        a.update(extra);
+        return a;
+    }
+    void dispatchAt(const Settings& s, double when, const std::string& message)
+    {
+        now = when;
+        runner.dispatcher().dispatch(s, {"10.0.0.1", when, {"1772874000", "Local4.Error", "10.0.0.1", message}});
+    }
+    std::vector<std::string> runs(std::size_t n)
+    {
+        test::waitFor([&] { return textLines(test::readFile(out)).size() >= n; });
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));  // and no more
+        return textLines(test::readFile(out));
+    }
+};
+
+TEST_F(LimitFixture, FivePerMinuteRunsFiveOfFiftyThenOneSummaryWithTheCountHeldBack)
+{
+    const Settings s = applySettingsDictionary(
+        Settings{}, {{"actionsArray", json::array({programAction({{"ThrottleCount", 5}, {"ThrottleSeconds", 60}})})}});
+    const double start = now;
+    for (int i = 0; i < 50; ++i)
+        dispatchAt(s, start + i * 0.04, "link down " + std::to_string(i));
+    EXPECT_EQ(runs(5), (std::vector<std::string>{"0|link down 0", "0|link down 1", "0|link down 2", "0|link down 3",
+                                                 "0|link down 4"}));
+    auto counts = runner.actionCounts();
+    ASSERT_EQ(counts.size(), 1u);
+    EXPECT_EQ(counts[0].name, "flapping port");
+    EXPECT_EQ(counts[0].runs, 5u);
+    EXPECT_EQ(counts[0].heldBack, 45u);
+    // Not before the window lets the action run again.
+    ActionDispatch& dispatch = static_cast<ActionDispatch&>(runner.dispatcher());
+    dispatch.runDueSummaries(start + 59.9);
+    EXPECT_EQ(runs(5).size(), 5u);
+    // Then one summary run, with the last held-back message and the count.
+    dispatch.runDueSummaries(start + 60.01);
+    dispatch.runDueSummaries(start + 61);
+    const auto all = runs(6);
+    ASSERT_EQ(all.size(), 6u);
+    EXPECT_EQ(all[5], "45|link down 49");
+    EXPECT_EQ(runner.actionCounts()[0].runs, 6u);
+    // The next burst starts counting from nothing.
+    dispatchAt(s, start + 121, "link up");
+    EXPECT_EQ(runs(7).back(), "0|link up");
+}
+
+TEST_F(LimitFixture, AnEventAfterThePeriodCarriesTheCountAndNeedsNoSummary)
+{
+    const Settings s = applySettingsDictionary(
+        Settings{}, {{"actionsArray", json::array({programAction({{"ThrottleCount", 1}, {"ThrottleSeconds", 10}})})}});
+    const double start = now;
+    dispatchAt(s, start, "first");
+    dispatchAt(s, start + 1, "held 1");
+    dispatchAt(s, start + 2, "held 2");
+    dispatchAt(s, start + 10.5, "after");
+    ActionDispatch& dispatch = static_cast<ActionDispatch&>(runner.dispatcher());
+    dispatch.runDueSummaries(start + 30);
+    EXPECT_EQ(runs(2), (std::vector<std::string>{"0|first", "2|after"}));
+}
+
+TEST_F(LimitFixture, WithoutALimitEveryMatchingEventRuns)
+{
+    for (const json& extra : {json::object(), json{{"ThrottleCount", 0}, {"ThrottleSeconds", 60}},
+                             json{{"ThrottleCount", 3}, {"ThrottleSeconds", -1}}}) {
+        std::filesystem::remove(out);
+        const Settings s = applySettingsDictionary(Settings{}, {{"actionsArray", json::array({programAction(extra)})}});
+        for (int i = 0; i < 20; ++i)
+            dispatchAt(s, now + 0.01, "event " + std::to_string(i));
+        EXPECT_EQ(runs(20).size(), 20u) << extra.dump();
+    }
+}
+
+// The limit belongs to the record: a save that keeps it keeps the count.
+TEST_F(LimitFixture, ASaveThatKeepsTheActionKeepsItsWindow)
+{
+    const json action = programAction({{"ThrottleCount", 2}, {"ThrottleSeconds", 60}});
+    const Settings first = applySettingsDictionary(Settings{}, {{"actionsArray", json::array({action})}});
+    dispatchAt(first, now, "a");
+    dispatchAt(first, now + 1, "b");
+    const Settings second =
+        applySettingsDictionary(Settings{}, {{"actionsArray", json::array({action})}, {"hostsDisplay", true}});
+    dispatchAt(second, now + 2, "held");
+    EXPECT_EQ(runs(2).size(), 2u);
+    EXPECT_EQ(runner.actionCounts()[0].heldBack, 1u);
 }
 
 TEST(ActionPools, AHungMailServerDelaysNoProgramAndNoRequestedMail)

@@ -14,7 +14,8 @@ ActionRunner::ActionRunner(SettingsPipe& settings, ActionRunnerOptions options)
       logPool_(options.logPool.workers, options.logPool.queueCapacity, [this] { failures_.flush(); }),
       mailPool_(options.mailPool.workers, options.mailPool.queueCapacity),
       requestedMailPool_(options.requestedMailPool.workers, options.requestedMailPool.queueCapacity),
-      dispatch_(ActionPools{runPool_, mailPool_, logPool_}, ActionContext{settings_, reaper_, failures_, journal_})
+      dispatch_(ActionPools{runPool_, mailPool_, logPool_}, ActionContext{settings_, reaper_, failures_, journal_},
+                options.clock)
 {
 }
 

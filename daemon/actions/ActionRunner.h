@@ -34,6 +34,8 @@ struct ActionRunnerOptions {
     CommandPool::Size mailPool{8, 1024};
     CommandPool::Size requestedMailPool{2, 64};
     std::size_t runningPrograms = ChildReaper::kDefaultRunningLimit;
+    // Tests: the time the action limits follow, with summaries run by hand.
+    ActionDispatch::Clock clock{};
 };
 
 class ActionRunner {
@@ -41,6 +43,8 @@ public:
     ActionRunner(SettingsPipe& settings, ActionRunnerOptions options = {});
 
     ActionDispatcher& dispatcher() { return dispatch_; }
+    // Runs and held-back events per action.
+    std::vector<ActionCounts> actionCounts() const { return dispatch_.counts(); }
 
     // The "email" command: queues one message from its "Recipients",
     // "Subject", "Body" and "Html" values (absent ones read as empty or

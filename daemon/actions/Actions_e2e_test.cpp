@@ -7,8 +7,10 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "Daemon.h"
 #include "testkit/DaemonProcess.h"
@@ -137,6 +139,39 @@ TEST_F(ActionsEndToEnd, NonAsciiTextArrivesInTheMailAsItWasSent)
     const std::string raw = msg["data"];
     EXPECT_TRUE(std::all_of(raw.begin(), raw.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
         << raw;
+// A mail action limited to one mail per 10 s: the first event is mailed at
+// once; the five after it are held back and told in one summary mail when
+// the period ends, with the last one's text and the count.
+TEST_F(ActionsEndToEnd, ALimitedMailActionSendsOneSummaryOfWhatItHeldBack)
+{
+    test::AiosmtpdServer smtpd(dir, test::AiosmtpdServer::Mode::Plain, nullptr);
+    ASSERT_NE(smtpd.port(), 0u);
+    json settings = settingsWith(json::array({matchAll({{"Name", "switch"},
+                                                        {"ThrottleCount", 1},
+                                                        {"ThrottleSeconds", 10},
+                                                        {"sendEmail", {{"Recipients", {"ops@example.com"}}}}})}),
+                                 smtpd.port());
+    settings["actionsFormatSubject"] = "$message (+$suppressed)";
+    writeSettings(settings);
+    test::DaemonProcess daemon(BRANTWELL_SRV_PATH, {"--data-dir", data, "--port", std::to_string(port)});
+    ASSERT_TRUE(daemon.start());
+    ASSERT_TRUE(daemon.waitForPort(port));
+    const auto sent = std::chrono::steady_clock::now();
+    test::UdpSender sender("127.0.0.7");
+    for (int i = 0; i < 6; ++i)
+        sender.send(port, "<187>port 7 flapping " + std::to_string(i));
+    ASSERT_TRUE(test::waitFor([&] { return smtpd.messages().size() == 1; }));
+    EXPECT_EQ(smtpd.messages()[0]["subject"], "port 7 flapping 0 (+0)");
+    ASSERT_TRUE(test::waitFor([&] { return smtpd.messages().size() == 2; }, std::chrono::seconds(20)));
+    EXPECT_GE(std::chrono::steady_clock::now() - sent, std::chrono::seconds(9));
+    const auto summary = smtpd.messages()[1];
+    EXPECT_EQ(summary["subject"], "port 7 flapping 5 (+5)");
+    const std::string body = summary["body"];
+    EXPECT_NE(body.find("Message: port 7 flapping 5\n"), std::string::npos) << body;
+    const std::string last = body.substr(body.rfind('\n', body.size() - 2) + 1);
+    EXPECT_EQ(last.rfind("5 matching events were held back by this action's limit over the ", 0), 0u) << body;
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(smtpd.messages().size(), 2u);
     EXPECT_EQ(daemon.stop(), 0);
 }
 

@@ -1,5 +1,7 @@
 #include "Settings.h"
 
+#include <atomic>
+
 #include "SettingsValue.h"
 
 namespace brantwell {
@@ -107,9 +109,21 @@ Settings applySettingsDictionary(const Settings& base, const nlohmann::json& d)
     for (const auto& r : s.excludeFiltersArray)
         s.excludeFilters.emplace_back(r);
     s.actions.clear();
-    for (const auto& r : s.actionsArray)
-        s.actions.push_back({CompiledRecord(r), objectOrEmpty(r, "runCommand"),
-                             objectOrEmpty(r, "sendEmail"), objectOrEmpty(r, "setEvent")});
+    for (const auto& r : s.actionsArray) {
+        CompiledAction a{CompiledRecord(r), objectOrEmpty(r, "runCommand"), objectOrEmpty(r, "sendEmail"),
+                         objectOrEmpty(r, "setEvent"), 0, 0, {}, {}};
+        if (r.is_object()) {
+            a.iThrottleCount = readInteger(r, "ThrottleCount").value_or(0);
+            a.iThrottleSeconds = readInteger(r, "ThrottleSeconds").value_or(0);
+            a.name = readString(r, "Name").value_or("");
+        }
+        if (a.name.empty())
+            a.name = std::to_string(s.actions.size() + 1);
+        a.key = r.dump();
+        s.actions.push_back(std::move(a));
+    }
+    static std::atomic<std::uint64_t> generations{0};
+    s.generation = ++generations;
     return s;
 }
 

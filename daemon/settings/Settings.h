@@ -27,9 +27,18 @@ struct CompiledAction {
     nlohmann::json runCommand;  // object, empty when the action runs nothing
     nlohmann::json sendEmail;   // object, empty when the action mails nothing
     nlohmann::json setEvent;    // object, empty when the action logs nothing
+    // At most iThrottleCount runs per iThrottleSeconds; 0 or less: no limit.
+    std::int64_t iThrottleCount = 0;
+    std::int64_t iThrottleSeconds = 0;
+    std::string name;  // "Name", or its position from 1 when it has none
+    std::string key;   // the whole record as text: the same record keeps its limit's state across saves
 };
 
 struct Settings {
+    // Different for every snapshot built, so that a reader can tell a new
+    // one from the old one even at the same address.
+    std::uint64_t generation = 0;
+
     // The dictionary as last saved (or read at start), exactly as received.
     nlohmann::json dictionary = nlohmann::json::object();
 
