@@ -28,8 +28,17 @@ void PopupThread::append(const EventRecord& record)
 {
     // Events that would raise nothing take no place in the queue, so a
     // flood of unchosen events cannot push out the ones the user wants.
-    if (!decide(settings_(), record.priority).any())
+    const PopupChoice choice = decide(settings_(), record.priority);
+    if (!choice.any())
         return;
+    // A burst of one repeated message (a flapping port) raises one popup,
+    // not one per line: a repeat of the event waiting last, or of the one
+    // being shown when none waits, is counted and told by the next popup.
+    const EventRecord* last = !popupArray_.empty() ? &popupArray_.back() : (busy_ && current_ ? &*current_ : nullptr);
+    if (choice.show && last && last->message == record.message && last->priority == record.priority && last->host == record.host) {
+        ++notShown_;
+        return;
+    }
     if (popupArray_.size() >= capacity_) {
         ++notShown_;
         return;
@@ -45,10 +54,12 @@ void PopupThread::run()
 {
     if (popupArray_.empty()) {
         busy_ = false;
+        current_.reset();
         return;
     }
-    const EventRecord record = std::move(popupArray_.front());
+    current_ = std::move(popupArray_.front());
     popupArray_.pop_front();
+    const EventRecord& record = *current_;
     // One copy per event: both decisions and the popup see the same settings.
     const AppSettings settings = settings_();
     const PopupChoice choice = decide(settings, record.priority);

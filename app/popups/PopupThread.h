@@ -14,6 +14,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include <QObject>
@@ -71,6 +72,7 @@ private:
     SettingsSource settings_;
     std::size_t capacity_;
     std::deque<EventRecord> popupArray_;
+    std::optional<EventRecord> current_;  // the event being handled, shown or rested after
     std::int64_t notShown_ = 0;
     bool busy_ = false;  // an event is being handled, shown or rested after
     QTimer next_;

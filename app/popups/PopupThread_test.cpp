@@ -332,6 +332,31 @@ private Q_SLOTS:
         QCOMPARE(failed.at(0).at(0).toString(), path);
     }
 
+    // A flapping port: fifty lines of one message raise one popup; the
+    // repeats are counted, and another message still gets its own.
+    void aBurstOfOneRepeatedMessageRaisesOnePopup()
+    {
+        settings_.iPopupEvents = 30;
+        settings_.popupDisplayArray = {"Error"};
+        auto thread = makeThread();
+        for (int i = 0; i < 50; ++i)
+            thread->append(record("User.Error", "port 7 link down"));
+        QCOMPARE(thread->queued(), std::size_t(1));
+        QCOMPARE(thread->notShown(), 49);
+        PopupView* first = waitForPopup(*thread);
+        QVERIFY(first);
+        // While it is on screen, more of the same are counted too.
+        thread->append(record("User.Error", "port 7 link down"));
+        thread->append(record("User.Error", "port 8 link down"));
+        QCOMPARE(thread->queued(), std::size_t(1));
+        QSignalSpy shown(thread.get(), &PopupThread::popupShown);
+        first->close();
+        QVERIFY(shown.wait(5000));
+        PopupView* second = thread->currentPopup();
+        QCOMPARE(second->popupDict().message, std::string("port 8 link down"));
+        second->close();
+    }
+
     // Capacity 3: the first event waits for its turn in the queue with two
     // more; the other seven are counted and the first popup says so.
     void aFullQueueCountsWhatItLeavesOutAndTheNextPopupSaysHowMany()

@@ -126,8 +126,8 @@ void PopupView::build()
     if (content_.notShown > 0) {
         auto* notShown = new QLabel(
             content_.notShown == 1
-                ? QStringLiteral("1 further event was not shown: too many alerts were waiting.")
-                : QStringLiteral("%1 further events were not shown: too many alerts were waiting.")
+                ? QStringLiteral("1 further event was not shown: a repeat, or too many alerts at once.")
+                : QStringLiteral("%1 further events were not shown: repeats, or too many alerts at once.")
                       .arg(content_.notShown),
             body_);
         notShown->setObjectName(QStringLiteral("popupNotShown"));
