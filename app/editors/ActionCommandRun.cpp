@@ -39,8 +39,8 @@ ActionCommandRun::ActionCommandRun(nlohmann::json& runCommand, QAbstractButton* 
     rows->addRow(QStringLiteral("&Environment:"), environment_);
     body()->addLayout(rows);
     auto* note = placeholderNote(this);
-    note->setText(QStringLiteral("The argument may use $host, $date, $priority and $message; each is replaced by "
-                                 "the event's value. With an environment, the program gets exactly those "
+    note->setText(QStringLiteral("The argument may use $host, $date, $priority, $message and $suppressed (the "
+                                 "events held back by the action's limit); each is replaced by the event's value. With an environment, the program gets exactly those "
                                  "variables."));
     body()->addWidget(note);
 

@@ -46,8 +46,8 @@ ActionsEmailFormat::ActionsEmailFormat(EditorContext context, QWidget* parent)
     body()->addWidget(sendBody);
     body()->addWidget(formatBody, 1);
     auto* note = placeholderNote(this);
-    note->setText(QStringLiteral("Subject and text may use $host, $date, $priority and $message; each is replaced "
-                                 "by the event's value. Every action's e-mail uses them."));
+    note->setText(QStringLiteral("Subject and text may use $host, $date, $priority, $message and $suppressed (the "
+                                 "events held back by the action's limit); each is replaced by the event's value. Every action's e-mail uses them."));
     body()->addWidget(note);
     connect(sendSubject, &QCheckBox::clicked, this, &ActionsEmailFormat::sendSubjectChanged);
     connect(sendBody, &QCheckBox::clicked, this, &ActionsEmailFormat::sendBodyChanged);

@@ -20,6 +20,7 @@ std::string fillTestValues(const std::string& text, const std::string& dateText)
     out.replace(QStringLiteral("$host"), QStringLiteral("127.0.0.1"));
     out.replace(QStringLiteral("$date"), QString::fromStdString(dateText));
     out.replace(QStringLiteral("$priority"), QStringLiteral("Local7.Debug"));
+    out.replace(QStringLiteral("$suppressed"), QStringLiteral("0"));
     out.replace(QStringLiteral("$message"), QStringLiteral("Brantwell - Test message"));
     return out.toStdString();
 }

@@ -22,8 +22,8 @@ void CommandSheet::done(int result)
 
 QLabel* placeholderNote(QWidget* parent)
 {
-    auto* note = new QLabel(QStringLiteral("The text may use $host, $date, $priority and $message; each is "
-                                           "replaced by the event's value."),
+    auto* note = new QLabel(QStringLiteral("The text may use $host, $date, $priority, $message and $suppressed; "
+                                           "each is replaced by the event's value."),
                             parent);
     note->setObjectName(QStringLiteral("placeholderNote"));
     note->setWordWrap(true);
