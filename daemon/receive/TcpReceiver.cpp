@@ -34,7 +34,8 @@ constexpr unsigned char kTlsHandshakeRecord = 0x16;
 
 // Kinds of refusal, each said once on standard error.
 enum Refusal : unsigned {
-    OverLimit = 1, PlainText = 2, BadCertificate = 4, HandshakeFailed = 8, SlowHandshake = 16, OutOfDescriptors = 32
+    OverLimit = 1, PlainText = 2, BadCertificate = 4, HandshakeFailed = 8, SlowHandshake = 16, OutOfDescriptors = 32,
+    OverSourceLimit = 64
 };
 
 double realClock()
@@ -182,8 +183,13 @@ void TcpReceiver::followSettings(double now)
         std::fprintf(stderr, "BrantwellSrv: the %s port is not a port number (0-65535); not listening\n", name());
     lastAttempt_ = now;
     const bool reportFailure = changed;
+    const bool portChanged = wanted.port != setup_.port;
     setup_ = wanted;
     closeListener();
+    // Off, or on another port: the open connections belong to a listener
+    // the settings no longer have, and what they send is no longer wanted.
+    if (changed && (portChanged || wanted.port <= 0))
+        closeConnectionsIf([](const Connection&) { return true; });
     const std::string port = std::string(name()) + " port " + std::to_string(wanted.port);
     if (wanted.port == 0) {
         reception_.set(ReceptionStatus::State::Off, {});
@@ -197,6 +203,15 @@ void TcpReceiver::followSettings(double now)
     if (kind_ == Transport::Tls) {
         std::string error;
         tls_ = TlsContext::load(wanted.certificate, wanted.key, wanted.caFile, error);
+        if (changed) {
+            // New files: keep only the sessions the new ones would have
+            // accepted. A handshake under way is finished with the old
+            // files, so it goes too; a session whose client certificate was
+            // never checked goes once client certificates are required.
+            closeConnectionsIf([&](const Connection& c) {
+                return !tls_ || c.handshaking || !c.ssl || !tls_->accepts(c.ssl);
+            });
+        }
         if (!tls_) {
             reception_.set(ReceptionStatus::State::NotReceiving, "the TLS files are refused: " + error);
             if (reportFailure)
@@ -294,9 +309,19 @@ void TcpReceiver::acceptAll(double now)
             refuse(fd, OverLimit, "more than " + std::to_string(limits_.maxConnections) + " connections at once");
             continue;
         }
+        const SenderAddress sender = SenderAddress::fromSocketAddress(reinterpret_cast<const sockaddr*>(&peer));
+        // One host must not take every slot and shut the others out.
+        const auto held = perSource_.find(sender);
+        if (held != perSource_.end() && held->second >= limits_.maxPerSource) {
+            std::string text;
+            sender.writeText(text);
+            refuse(fd, OverSourceLimit, "from " + text + ": more than " + std::to_string(limits_.maxPerSource)
+                                            + " connections from one address");
+            continue;
+        }
         auto c = std::make_unique<Connection>(limits_.maxFrame);
         c->fd = fd;
-        c->sender = SenderAddress::fromSocketAddress(reinterpret_cast<const sockaddr*>(&peer));
+        c->sender = sender;
         c->sender.writeText(c->senderText);
         c->lastActive = c->opened = now;
         c->handshaking = kind_ == Transport::Tls;
@@ -307,6 +332,7 @@ void TcpReceiver::acceptAll(double now)
             continue;  // the Connection closes the socket
         }
         connections_.emplace(fd, std::move(c));
+        ++perSource_[sender];
         transport_.connectionsAccepted.fetch_add(1, std::memory_order_relaxed);
         transport_.connectionsOpen.store(connections_.size(), std::memory_order_relaxed);
     }
@@ -320,12 +346,30 @@ void TcpReceiver::refuse(int fd, int kind, const std::string& why)
         std::fprintf(stderr, "BrantwellSrv: %s connection refused: %s (later ones are only counted)\n", name(),
                      why.c_str());
     }
-    if (connections_.count(fd)) {
-        connections_.erase(fd);  // closes the socket
-        transport_.connectionsOpen.store(connections_.size(), std::memory_order_relaxed);
-    } else {
+    if (const auto it = connections_.find(fd); it != connections_.end())
+        forget(it);  // closes the socket
+    else
         ::close(fd);
-    }
+}
+
+void TcpReceiver::forget(std::unordered_map<int, std::unique_ptr<Connection>>::iterator it)
+{
+    const auto held = perSource_.find(it->second->sender);
+    if (held != perSource_.end() && --held->second == 0)
+        perSource_.erase(held);
+    epoll_ctl(epoll_, EPOLL_CTL_DEL, it->first, nullptr);
+    connections_.erase(it);
+    transport_.connectionsOpen.store(connections_.size(), std::memory_order_relaxed);
+}
+
+void TcpReceiver::closeConnectionsIf(const std::function<bool(const Connection&)>& unwanted)
+{
+    std::vector<int> closing;
+    for (const auto& [fd, c] : connections_)
+        if (unwanted(*c))
+            closing.push_back(fd);
+    for (int fd : closing)
+        closeConnection(fd, false);  // what they sent since is not wanted either
 }
 
 void TcpReceiver::serve(Connection& c, double now)
@@ -447,13 +491,18 @@ bool TcpReceiver::readTls(Connection& c, double now)
         ERR_clear_error();
         const int n = SSL_read(c.ssl, buffer_.data(), static_cast<int>(buffer_.size()));
         if (n > 0) {
+            // Any write it wanted is done: watched for "writable" any
+            // longer, the level-triggered loop would spin on this socket.
+            watch(c, EPOLLIN);
             if (!deliver(c, std::string_view(buffer_.data(), static_cast<std::size_t>(n)), now))
                 return false;
             continue;
         }
         const int error = SSL_get_error(c.ssl, n);
-        if (error == SSL_ERROR_WANT_READ)
+        if (error == SSL_ERROR_WANT_READ) {
+            watch(c, EPOLLIN);
             return true;
+        }
         if (error == SSL_ERROR_WANT_WRITE) {
             watch(c, EPOLLIN | EPOLLOUT);  // a key update wants to answer: wait until it can
             return true;
@@ -487,9 +536,7 @@ void TcpReceiver::closeConnection(int fd, bool endOfStream)
     }
     if (c.ssl && !c.handshaking)
         SSL_shutdown(c.ssl);  // one try, never waited for
-    epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
-    connections_.erase(it);
-    transport_.connectionsOpen.store(connections_.size(), std::memory_order_relaxed);
+    forget(it);
 }
 
 void TcpReceiver::sweepIdle(double now)

@@ -5,8 +5,9 @@
 //
 // Each frame goes through the same event pipeline as a UDP datagram. The
 // listening port comes from the settings and follows each save: 0 closes
-// the listener (open connections stay until they end), another port opens
-// a new one.
+// the listener and its connections, another port opens a new one (and
+// closes the connections of the old), new TLS files close the sessions they
+// would not have accepted.
 #pragma once
 
 #include <atomic>
@@ -38,6 +39,7 @@ struct TransportStatistics {
 
 struct TcpReceiverLimits {
     std::size_t maxConnections = 512;
+    std::size_t maxPerSource = 32;  // from one address, so that one host cannot take every slot
     std::size_t maxFrame = TcpFrameReader::kDefaultMaxFrame;
     double idleSeconds = 3600;      // a connection silent this long is closed
     double handshakeSeconds = 10;   // a TLS handshake must end within this
@@ -93,6 +95,8 @@ private:
     void takeFrame(Connection& c, std::string_view frame, bool cut);
     void watch(Connection& c, std::uint32_t events);
     void closeConnection(int fd, bool endOfStream);
+    void closeConnectionsIf(const std::function<bool(const Connection&)>& unwanted);
+    void forget(std::unordered_map<int, std::unique_ptr<Connection>>::iterator it);
     void refuse(int fd, int kind, const std::string& why);
     void sweepIdle(double now);
     const char* name() const;
@@ -111,6 +115,7 @@ private:
     std::atomic<std::uint16_t> boundPort_{0};
     std::shared_ptr<TlsContext> tls_;
     std::unordered_map<int, std::unique_ptr<Connection>> connections_;
+    std::unordered_map<SenderAddress, std::size_t, SenderAddressHash> perSource_;  // open connections per address
     unsigned reported_ = 0;  // kinds of refusal already said on standard error
     TransportStatistics transport_;
     ReceiverStatistics statistics_;

@@ -13,6 +13,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <functional>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -175,6 +176,7 @@ TEST(TcpReceiver, AThousandIdleConnectionsHoldTheLimitAndStopNeitherTcpNorUdp)
 
     TcpReceiverLimits limits;
     limits.maxConnections = 200;
+    limits.maxPerSource = 1000;  // all from one address here: the limit of all is tested
     TcpReception r(limits);
     SyslogThread udp(r.settings, r.store, nullptr, nullptr, [] { return kTestNow; });
     ASSERT_TRUE(udp.open(0, "127.0.0.1"));
@@ -218,6 +220,61 @@ TEST(TcpReceiver, FollowsThePortOfTheSettings)
     TcpClient c(other);
     ASSERT_TRUE(c.sendAll("<13>on the new port\n"));
     EXPECT_TRUE(r.waitForStored(1));
+}
+
+// Turning TCP off, or moving it to another port, ends what the old
+// listener let in: a sender that keeps its connection open is not heard.
+TEST(TcpReceiver, ClosesOpenConnectionsWhenThePortIsSetToZeroOrMoved)
+{
+    TcpReception r;
+    const auto& t = r.receiver.transport();
+    for (const std::int64_t next : {std::int64_t{0}, std::int64_t{freeTcpPort()}}) {
+        r.settings.saveSettings({{"Settings", {{"receptionTcpPort", r.port}}}});
+        ASSERT_TRUE(waitUntil([&] { return r.receiver.boundPort() == r.port; }));
+        const std::uint64_t stored = r.receiver.statistics().stored.load();
+        TcpClient open(r.port);
+        ASSERT_TRUE(open.sendAll("<13>before the save to " + std::to_string(next) + "\n"));
+        ASSERT_TRUE(r.waitForStored(stored + 1));
+
+        r.settings.saveSettings({{"Settings", {{"receptionTcpPort", next}}}});
+        EXPECT_TRUE(open.closedByPeer()) << "port " << next;
+        EXPECT_TRUE(waitUntil([&] { return t.connectionsOpen.load() == 0; }));
+        open.sendAll("<13>after the save to " + std::to_string(next) + "\n");
+        std::this_thread::sleep_for(std::chrono::milliseconds(600));  // more than a tick of the receiver
+        EXPECT_EQ(r.receiver.statistics().stored.load(), stored + 1);
+        EXPECT_EQ(r.lines().find("after the save"), std::string::npos) << r.lines();
+    }
+}
+
+// One host must not take every slot: the 33rd connection from one address
+// is refused while another address still gets in, and a slot given back is
+// a slot for that host again.
+TEST(TcpReceiver, RefusesThe33rdConnectionFromOneAddressAndLetsOthersIn)
+{
+    TcpReception r;
+    const auto& t = r.receiver.transport();
+    std::vector<std::unique_ptr<TcpClient>> held;
+    for (int i = 0; i < 32; ++i) {
+        held.push_back(std::make_unique<TcpClient>(r.port, "127.0.0.1", "127.0.0.5"));
+        ASSERT_TRUE(held.back()->connected());
+    }
+    ASSERT_TRUE(waitUntil([&] { return t.connectionsOpen.load() == 32; }));
+    TcpClient extra(r.port, "127.0.0.1", "127.0.0.5");
+    EXPECT_TRUE(extra.closedByPeer());
+    EXPECT_TRUE(waitUntil([&] { return t.connectionsRefused.load() == 1; }));
+
+    TcpClient other(r.port, "127.0.0.1", "127.0.0.6");
+    ASSERT_TRUE(other.sendAll("<13>from another address\n"));
+    ASSERT_TRUE(r.waitForStored(1));
+    EXPECT_EQ(r.lines(), lineOf("127.0.0.6", "User.Notice", "from another address"));
+    EXPECT_EQ(t.connectionsOpen.load(), 33u);
+
+    held.pop_back();
+    ASSERT_TRUE(waitUntil([&] { return t.connectionsOpen.load() == 32; }));
+    TcpClient again(r.port, "127.0.0.1", "127.0.0.5");
+    ASSERT_TRUE(again.sendAll("<13>a freed slot\n"));
+    ASSERT_TRUE(r.waitForStored(2));
+    EXPECT_EQ(t.connectionsRefused.load(), 1u);
 }
 
 

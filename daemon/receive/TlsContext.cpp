@@ -1,17 +1,24 @@
 #include "TlsContext.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
+#include <vector>
 
 #include <openssl/err.h>
+#include <openssl/pem.h>
 #include <openssl/ssl.h>
+#include <openssl/x509_vfy.h>
 
 namespace brantwell {
 
 namespace {
+
+constexpr off_t kMaxFileSize = 1024 * 1024;  // far beyond any certificate chain or key
 
 std::string opensslError()
 {
@@ -24,22 +31,69 @@ std::string opensslError()
     return text;
 }
 
+using Bio = std::unique_ptr<BIO, decltype(&BIO_free)>;
+using Certificate = std::unique_ptr<X509, decltype(&X509_free)>;
+
+Bio memoryBio(const std::string& bytes)
+{
+    return Bio(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())), BIO_free);
+}
+
+// Every certificate of a PEM text, in order.
+std::vector<Certificate> readCertificates(const std::string& pem)
+{
+    std::vector<Certificate> certificates;
+    Bio bio = memoryBio(pem);
+    while (X509* x = PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr))
+        certificates.emplace_back(x, X509_free);
+    ERR_clear_error();  // the end of the text reads as an error
+    return certificates;
+}
+
 } // namespace
 
-std::string privateFileProblem(const std::string& path)
+std::string readPrivateFile(const std::string& path, std::string& contents)
 {
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0)
+    // Opened once and checked on the descriptor: a check of the path and a
+    // second open by OpenSSL could meet two different files, and a link
+    // could lead anywhere.
+    const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ELOOP)
+            return path + " is a symbolic link; name the file itself";
         return path + ": " + std::strerror(errno);
-    if (!S_ISREG(st.st_mode))
-        return path + " is not a regular file";
-    if (st.st_uid != 0 && st.st_uid != geteuid())
-        return path + " does not belong to root";
+    }
+    struct stat st {};
+    std::string problem;
+    if (fstat(fd, &st) != 0)
+        problem = path + ": " + std::strerror(errno);
+    else if (!S_ISREG(st.st_mode))
+        problem = path + " is not a regular file";
+    else if (st.st_uid != 0 && st.st_uid != geteuid())
+        problem = path + " does not belong to root";
     // A key others may read is no longer a secret; a certificate or CA file
     // others may write could be swapped for theirs.
-    if ((st.st_mode & 077) != 0)
-        return path + " may be read or written by others than root (chmod 600 it)";
-    return {};
+    else if ((st.st_mode & 077) != 0)
+        problem = path + " may be read or written by others than root (chmod 600 it)";
+    else if (st.st_size > kMaxFileSize)
+        problem = path + " is too large for a certificate or key file";
+    contents.clear();
+    while (problem.empty()) {
+        char buffer[16384];
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            problem = path + ": " + std::strerror(errno);
+        else if (n == 0)
+            break;
+        else if (contents.size() + static_cast<std::size_t>(n) > static_cast<std::size_t>(kMaxFileSize))
+            problem = path + " is too large for a certificate or key file";
+        else
+            contents.append(buffer, static_cast<std::size_t>(n));
+    }
+    close(fd);
+    return problem;
 }
 
 std::shared_ptr<TlsContext> TlsContext::load(const std::string& certificate, const std::string& key,
@@ -49,10 +103,12 @@ std::shared_ptr<TlsContext> TlsContext::load(const std::string& certificate, con
         error = "TLS reception needs both a certificate and a key file";
         return nullptr;
     }
-    for (const std::string* path : {&certificate, &key, &caFile}) {
+    std::string certificateText, keyText, caText;
+    for (const auto& [path, text] : {std::pair<const std::string*, std::string*>{&certificate, &certificateText},
+                                     {&key, &keyText}, {&caFile, &caText}}) {
         if (path->empty())
             continue;
-        if (std::string problem = privateFileProblem(*path); !problem.empty()) {
+        if (std::string problem = readPrivateFile(*path, *text); !problem.empty()) {
             error = problem;
             return nullptr;
         }
@@ -66,29 +122,73 @@ std::shared_ptr<TlsContext> TlsContext::load(const std::string& certificate, con
     }
     SSL_CTX_set_min_proto_version(t->context_, TLS1_2_VERSION);
     SSL_CTX_set_options(t->context_, SSL_OP_NO_RENEGOTIATION | SSL_OP_CIPHER_SERVER_PREFERENCE);
-    if (SSL_CTX_use_certificate_chain_file(t->context_, certificate.c_str()) != 1) {
+
+    // The server's certificate first, then its chain.
+    auto chain = readCertificates(certificateText);
+    if (chain.empty()) {
+        error = certificate + ": no PEM certificate in it";
+        return nullptr;
+    }
+    if (SSL_CTX_use_certificate(t->context_, chain.front().get()) != 1) {
         error = certificate + ": " + opensslError();
         return nullptr;
     }
-    if (SSL_CTX_use_PrivateKey_file(t->context_, key.c_str(), SSL_FILETYPE_PEM) != 1) {
+    for (std::size_t i = 1; i < chain.size(); ++i) {
+        if (SSL_CTX_add1_chain_cert(t->context_, chain[i].get()) != 1) {
+            error = certificate + ": " + opensslError();
+            return nullptr;
+        }
+    }
+    Bio keyBio = memoryBio(keyText);
+    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> privateKey(
+        PEM_read_bio_PrivateKey(keyBio.get(), nullptr, nullptr, nullptr), EVP_PKEY_free);
+    OPENSSL_cleanse(keyText.data(), keyText.size());
+    if (!privateKey || SSL_CTX_use_PrivateKey(t->context_, privateKey.get()) != 1) {
         error = key + ": " + opensslError();
         return nullptr;
     }
     if (SSL_CTX_check_private_key(t->context_) != 1) {
+        ERR_clear_error();
         error = key + " does not belong to the certificate " + certificate;
         return nullptr;
     }
     if (!caFile.empty()) {
-        if (SSL_CTX_load_verify_locations(t->context_, caFile.c_str(), nullptr) != 1) {
-            error = caFile + ": " + opensslError();
+        const auto authorities = readCertificates(caText);
+        if (authorities.empty()) {
+            error = caFile + ": no PEM certificate in it";
             return nullptr;
         }
-        if (STACK_OF(X509_NAME)* names = SSL_load_client_CA_file(caFile.c_str()))
-            SSL_CTX_set_client_CA_list(t->context_, names);
+        X509_STORE* store = SSL_CTX_get_cert_store(t->context_);
+        for (const auto& ca : authorities) {
+            if (X509_STORE_add_cert(store, ca.get()) != 1 || SSL_CTX_add_client_CA(t->context_, ca.get()) != 1) {
+                error = caFile + ": " + opensslError();
+                return nullptr;
+            }
+        }
         SSL_CTX_set_verify(t->context_, SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT, nullptr);
         t->verifiesClients_ = true;
     }
     return t;
+}
+
+bool TlsContext::accepts(SSL* session) const
+{
+    if (!verifiesClients_)
+        return true;
+    X509* peer = SSL_get0_peer_certificate(session);
+    if (!peer)
+        return false;
+    // The chain the client showed, checked against this context's CAs as
+    // its handshake would have been.
+    X509_STORE_CTX* check = X509_STORE_CTX_new();
+    bool trusted = false;
+    if (check && X509_STORE_CTX_init(check, SSL_CTX_get_cert_store(context_), peer, SSL_get_peer_cert_chain(session)) == 1) {
+        X509_STORE_CTX_set_default(check, "ssl_client");
+        trusted = X509_verify_cert(check) == 1;
+    }
+    X509_STORE_CTX_free(check);
+    ERR_clear_error();
+    return trusted;
 }
 
 TlsContext::~TlsContext()

@@ -6,14 +6,16 @@
 #include <string>
 
 typedef struct ssl_ctx_st SSL_CTX;
+typedef struct ssl_st SSL;
 
 namespace brantwell {
 
 class TlsContext {
 public:
-    // Loads the files; nothing, with `error` set to one line, when a file
-    // is missing, unreadable, readable by others than its owner root, or
-    // not what it should be.
+    // Loads the files, each opened once without following a link and
+    // checked on the open descriptor; nothing, with `error` set to one line,
+    // when a file is missing, a link, unreadable, readable or writable by
+    // others than its owner root, or not what it should be.
     static std::shared_ptr<TlsContext> load(const std::string& certificate, const std::string& key,
                                             const std::string& caFile, std::string& error);
     ~TlsContext();
@@ -22,6 +24,10 @@ public:
 
     SSL_CTX* get() const { return context_; }
     bool verifiesClients() const { return verifiesClients_; }
+    // Whether this context would have accepted the client of `session`, a
+    // finished handshake made with another context: always without client
+    // certificates; with them, when the client's chain leads to a CA here.
+    bool accepts(SSL* session) const;
 
 private:
     TlsContext() = default;
@@ -29,8 +35,9 @@ private:
     bool verifiesClients_ = false;
 };
 
-// Empty when `path` is a regular file owned by root (or by the user the
-// daemon runs as) that nobody else may read or write; otherwise why not.
-std::string privateFileProblem(const std::string& path);
+// Reads `path` into `contents` when it is a regular file, not a link, owned
+// by root (or by the user the daemon runs as) that nobody else may read or
+// write; returns why not otherwise (and `contents` is not to be used).
+std::string readPrivateFile(const std::string& path, std::string& contents);
 
 } // namespace brantwell

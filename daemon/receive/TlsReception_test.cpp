@@ -1,5 +1,6 @@
 #include <sys/stat.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -154,6 +155,113 @@ TEST(TlsReception, ClosesAHandshakeThatTakesTooLong)
     ASSERT_TRUE(stalled.sendAll(std::string("\x16\x03\x01", 3)));
     EXPECT_TRUE(stalled.closedByPeer(std::chrono::seconds(5)));
     EXPECT_EQ(r.receiver.transport().connectionsRefused.load(), 1u);
+}
+
+namespace {
+
+// An openssl s_client session that stays open: lines written to it go out
+// as frames until the server ends the session.
+class OpenSession {
+public:
+    OpenSession(const TlsReception& r, const std::string& who = "")
+    {
+        std::signal(SIGPIPE, SIG_IGN);  // writing to a session the server ended
+        std::string command = "timeout 30 openssl s_client -quiet -no_ign_eof -connect 127.0.0.1:" + std::to_string(r.port);
+        if (!who.empty())
+            command += " -cert " + r.certs.file(who + ".pem") + " -key " + r.certs.file(who + ".key");
+        pipe_ = popen((command + " >/dev/null 2>&1").c_str(), "w");
+    }
+    ~OpenSession()
+    {
+        if (pipe_)
+            pclose(pipe_);
+    }
+    bool send(const std::string& line)
+    {
+        return pipe_ && std::fputs(line.c_str(), pipe_) >= 0 && std::fflush(pipe_) == 0;
+    }
+
+private:
+    FILE* pipe_ = nullptr;
+};
+
+} // namespace
+
+// New TLS files reach the sessions already open: turning client
+// certificates on ends every session whose client was never checked, and a
+// new server certificate keeps the sessions the CA still trusts.
+TEST(TlsReception, NewFilesCloseTheSessionsTheyWouldNotHaveAccepted)
+{
+    Certificates certs;
+    ASSERT_TRUE(certs.made);
+    TlsReception r(certs, false);
+    const auto& t = r.receiver.transport();
+    OpenSession unchecked(r), shown(r, "client");
+    ASSERT_TRUE(unchecked.send("<13>unchecked before\n"));
+    ASSERT_TRUE(waitUntil([&] { return r.receiver.statistics().stored.load() == 1; }));
+    ASSERT_TRUE(shown.send("<13>shown before\n"));
+    ASSERT_TRUE(waitUntil([&] { return r.receiver.statistics().stored.load() == 2; }));
+
+    // Without a CA the server asked for no certificate: neither was checked.
+    r.settings.saveSettings({{"Settings", {{"receptionTlsCaFile", certs.file("ca.pem")}}}});
+    ASSERT_TRUE(waitUntil([&] { return t.connectionsOpen.load() == 0; }));
+    unchecked.send("<13>unchecked after the CA\n");
+    shown.send("<13>shown after the CA\n");
+
+    OpenSession trusted(r, "client");
+    ASSERT_TRUE(trusted.send("<13>trusted under the CA\n"));
+    ASSERT_TRUE(waitUntil([&] { return r.receiver.statistics().stored.load() == 3; }));
+    // Another server certificate and key, the same CA: the trusted client
+    // would have been accepted, so its session stays.
+    ASSERT_EQ(run("cp -p " + certs.file("server.pem") + " " + certs.file("server2.pem") + " && cp -p "
+                  + certs.file("server.key") + " " + certs.file("server2.key")), 0);
+    r.settings.saveSettings({{"Settings", {{"receptionTlsCertificate", certs.file("server2.pem")},
+                                           {"receptionTlsKey", certs.file("server2.key")}}}});
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));  // two ticks of the receiver
+    ASSERT_TRUE(trusted.send("<13>trusted after the new certificate\n"));
+    ASSERT_TRUE(waitUntil([&] { return r.receiver.statistics().stored.load() == 4; }));
+    // A CA that did not sign it: its session ends too.
+    r.settings.saveSettings({{"Settings", {{"receptionTlsCaFile", certs.file("stranger.pem")}}}});
+    ASSERT_TRUE(waitUntil([&] { return t.connectionsOpen.load() == 0; }));
+    trusted.send("<13>trusted after another CA\n");
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    EXPECT_EQ(r.lines(), lineOf("unchecked before") + lineOf("shown before") + lineOf("trusted under the CA")
+                             + lineOf("trusted after the new certificate"));
+}
+
+// The port set to 0 ends the sessions of the listener it closes.
+TEST(TlsReception, TurningTlsOffClosesItsSessions)
+{
+    Certificates certs;
+    ASSERT_TRUE(certs.made);
+    TlsReception r(certs, false);
+    OpenSession session(r);
+    ASSERT_TRUE(session.send("<13>before\n"));
+    ASSERT_TRUE(waitUntil([&] { return r.receiver.statistics().stored.load() == 1; }));
+    r.settings.saveSettings({{"Settings", {{"receptionTlsPort", 0}}}});
+    ASSERT_TRUE(waitUntil([&] { return r.receiver.transport().connectionsOpen.load() == 0; }));
+    session.send("<13>after\n");
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    EXPECT_EQ(r.lines(), lineOf("before"));
+}
+
+// Each file is opened once, without following a link, and checked on what
+// was opened: a link to a good key is refused, whoever made it.
+TEST(TlsContext, RefusesAFileReachedThroughASymbolicLink)
+{
+    Certificates certs;
+    ASSERT_TRUE(certs.made);
+    std::string error;
+    for (const char* name : {"server.key", "server.pem", "ca.pem"}) {
+        const std::string link = certs.file(std::string("link-to-") + name);
+        ASSERT_EQ(symlink(certs.file(name).c_str(), link.c_str()), 0);
+        const auto pick = [&](const char* n) { return std::string(name) == n ? link : certs.file(n); };
+        error.clear();
+        EXPECT_FALSE(TlsContext::load(pick("server.pem"), pick("server.key"), pick("ca.pem"), error)) << name;
+        EXPECT_EQ(error, link + " is a symbolic link; name the file itself");
+    }
+    EXPECT_TRUE(TlsContext::load(certs.file("server.pem"), certs.file("server.key"), certs.file("ca.pem"), error))
+        << error;
 }
 
 TEST(TlsContext, RefusesKeyAndCertificateFilesOthersMayRead)

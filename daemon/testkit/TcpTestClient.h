@@ -52,9 +52,16 @@ inline bool tcpListening(std::uint16_t port)
 
 class TcpClient {
 public:
-    explicit TcpClient(std::uint16_t port, const char* server = "127.0.0.1")
+    // From `source` (a loopback address) when given.
+    explicit TcpClient(std::uint16_t port, const char* server = "127.0.0.1", const char* source = nullptr)
     {
         fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (source) {
+            sockaddr_in from{};
+            from.sin_family = AF_INET;
+            ::inet_pton(AF_INET, source, &from.sin_addr);
+            ::bind(fd_, reinterpret_cast<sockaddr*>(&from), sizeof from);
+        }
         sockaddr_in to{};
         to.sin_family = AF_INET;
         to.sin_port = htons(port);
