@@ -277,7 +277,6 @@ TEST(TcpReceiver, RefusesThe33rdConnectionFromOneAddressAndLetsOthersIn)
     EXPECT_EQ(t.connectionsRefused.load(), 1u);
 }
 
-
 TEST(TcpReceiver, StoresWhatRsyslogForwardsWithOctetCountingAndWithLineFraming)
 {
     if (!RsyslogRelay::installed())
