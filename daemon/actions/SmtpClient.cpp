@@ -1,5 +1,8 @@
 #include "SmtpClient.h"
 
+#include <netdb.h>
+#include <unistd.h>
+
 #include <cctype>
 
 #include "MailFormat.h"
@@ -17,6 +20,27 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b)
         if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
             return false;
     return true;
+}
+
+// This machine's fully qualified domain name, or empty when it has none
+// (a bare host name is no name a mail server can check).
+std::string machineName()
+{
+    char host[256] = {};
+    if (gethostname(host, sizeof host - 1) != 0)
+        return {};
+    addrinfo hints{};
+    hints.ai_flags = AI_CANONNAME;
+    addrinfo* found = nullptr;
+    std::string name = host;
+    if (getaddrinfo(host, nullptr, &hints, &found) == 0) {
+        if (found && found->ai_canonname)
+            name = found->ai_canonname;
+        freeaddrinfo(found);
+    }
+    const bool wellFormed = name.find('.') != std::string::npos && name.front() != '.' && name.back() != '.'
+        && name.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-.") == std::string::npos;
+    return wellFormed && !name.starts_with("localhost") ? name : std::string();
 }
 
 bool holdsLineBreak(std::string_view text)
@@ -45,7 +69,7 @@ public:
         std::string error;
         if (!connection_.readReply(last_, replyDeadline(), error))
             return fail(std::string(what) + ": " + error);
-        if (last_.code != expected)
+        if (expected == kAnySuccess ? last_.code / 100 != 2 : last_.code != expected)
             return fail(std::string(what) + " refused: " + last_.lastLine);
         return true;
     }
@@ -62,7 +86,7 @@ public:
         // The result is not checked: a server that dislikes EHLO simply
         // offers nothing.
         std::string error;
-        if (connection_.send("EHLO " + server_.host + "\r\n", replyDeadline(), error) &&
+        if (connection_.send("EHLO " + clientName() + "\r\n", replyDeadline(), error) &&
             connection_.readReply(last_, replyDeadline(), error))
             ehlo_ = last_.text;
         else
@@ -129,7 +153,9 @@ public:
         for (const auto& r : m.recipients) {
             if (holdsLineBreak(r))
                 return fail("a recipient address holds a line break");
-            if (!command("RCPT TO:<" + r + ">", 250, "RCPT TO:<" + r + ">"))
+            // 251 ("user not local; will forward") accepts the recipient
+            // as much as 250 does.
+            if (!command("RCPT TO:<" + r + ">", kAnySuccess, "RCPT TO:<" + r + ">"))
                 return false;
         }
         if (!command("DATA", 354, "DATA"))
@@ -158,6 +184,21 @@ public:
     std::string failure_;
 
 private:
+    static constexpr int kAnySuccess = -2;  // any 2xx reply
+
+    // The name EHLO gives: the one set, else this machine's fully
+    // qualified name, else the address of this end of the connection as a
+    // literal ("[192.0.2.1]", "[IPv6:2001:db8::1]"), as RFC 5321 asks.
+    const std::string& clientName()
+    {
+        if (clientName_.empty())
+            clientName_ = !server_.heloName.empty() ? server_.heloName : machineName();
+        if (clientName_.empty())
+            clientName_ = connection_.localAddressLiteral();
+        return clientName_;
+    }
+    std::string clientName_;
+
     const SmtpServer& server_;
     SmtpConnection connection_;
     SmtpReply last_;

@@ -13,7 +13,10 @@
 namespace brantwell {
 
 struct SmtpServer {
-    std::string host;  // also the name the client gives in EHLO
+    std::string host;
+    // The name the client gives in EHLO; empty: this machine's fully
+    // qualified name, or the connection's local address as a literal.
+    std::string heloName;
     long long port = 25;
     std::string sender;
     std::string username;

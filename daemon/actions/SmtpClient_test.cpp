@@ -16,6 +16,7 @@ SmtpServer serverAt(unsigned port)
 {
     SmtpServer s;
     s.host = "127.0.0.1";
+    s.heloName = "client.example.org";
     s.port = port;
     s.sender = "daemon@example.com";
     s.replyTimeout = std::chrono::seconds(10);
@@ -67,7 +68,7 @@ TEST(SmtpDialogue, AuthenticatesWithLoginWheneverItIsOfferedElsePlain)
         s.password = "p";
         const auto outcome = sendMail(s, kMessage, {});
         EXPECT_TRUE(outcome.sent) << outcome.failure;
-        Lines expected{"EHLO 127.0.0.1"};
+        Lines expected{"EHLO client.example.org"};
         expected.insert(expected.end(), c.expected.begin(), c.expected.end());
         for (const char* l : {"MAIL FROM:<daemon@example.com>", "RCPT TO:<admin@example.com>", "DATA", "<data>", "QUIT"})
             expected.push_back(l);
@@ -87,7 +88,7 @@ TEST(SmtpDialogue, EndsAfterEhloWhenAuthIsOfferedWithoutCredentials)
         const auto outcome = sendMail(s, kMessage, {});
         EXPECT_FALSE(outcome.sent);
         EXPECT_NE(outcome.failure.find("no user name or password"), std::string::npos) << outcome.failure;
-        EXPECT_EQ(peer.lines(), (Lines{"EHLO 127.0.0.1", "QUIT"}));
+        EXPECT_EQ(peer.lines(), (Lines{"EHLO client.example.org", "QUIT"}));
     }
 }
 
@@ -114,7 +115,7 @@ TEST(SmtpDialogue, RefusesPlainTextWithTheSslSettingWhenStartTlsIsMissing)
     const auto outcome = sendMail(s, kMessage, {});
     EXPECT_FALSE(outcome.sent);
     EXPECT_EQ(outcome.failure, "the server offers no STARTTLS");
-    EXPECT_EQ(peer.lines(), (Lines{"EHLO 127.0.0.1", "QUIT"}));
+    EXPECT_EQ(peer.lines(), (Lines{"EHLO client.example.org", "QUIT"}));
 }
 
 TEST(SmtpDialogue, StopsAtTheFirstRefusedRecipient)
@@ -127,7 +128,7 @@ TEST(SmtpDialogue, StopsAtTheFirstRefusedRecipient)
     const auto outcome = sendMail(serverAt(peer.port()), m, {});
     EXPECT_FALSE(outcome.sent);
     EXPECT_EQ(outcome.failure, "RCPT TO:<b@example.com> refused: 550 no such user");
-    EXPECT_EQ(peer.lines(), (Lines{"EHLO 127.0.0.1", "MAIL FROM:<daemon@example.com>", "RCPT TO:<a@example.com>",
+    EXPECT_EQ(peer.lines(), (Lines{"EHLO client.example.org", "MAIL FROM:<daemon@example.com>", "RCPT TO:<a@example.com>",
                                    "RCPT TO:<b@example.com>", "QUIT"}));
 }
 
@@ -154,13 +155,13 @@ TEST(SmtpDialogue, ReportsTheStepThatFailedAndStillSaysQuit)
         Lines lines;
     };
     const Case cases[] = {
-        {[](auto&, auto& s, auto&) { s.sender = ""; }, "no sender address is set", {"EHLO 127.0.0.1", "QUIT"}},
+        {[](auto&, auto& s, auto&) { s.sender = ""; }, "no sender address is set", {"EHLO client.example.org", "QUIT"}},
         {[](auto&, auto&, auto& m) { m.recipients.clear(); }, "no recipients",
-         {"EHLO 127.0.0.1", "MAIL FROM:<daemon@example.com>", "QUIT"}},
+         {"EHLO client.example.org", "MAIL FROM:<daemon@example.com>", "QUIT"}},
         {[](auto&, auto&, auto& m) { m.recipients = {"x@example.com>\r\nRCPT TO:<y@example.com"}; },
-         "a recipient address holds a line break", {"EHLO 127.0.0.1", "MAIL FROM:<daemon@example.com>", "QUIT"}},
+         "a recipient address holds a line break", {"EHLO client.example.org", "MAIL FROM:<daemon@example.com>", "QUIT"}},
         {[](auto& p, auto&, auto&) { p.finalReply = "554 rejected as spam"; }, "message text refused: 554 rejected as spam",
-         {"EHLO 127.0.0.1", "MAIL FROM:<daemon@example.com>", "RCPT TO:<admin@example.com>", "DATA", "<data>", "QUIT"}},
+         {"EHLO client.example.org", "MAIL FROM:<daemon@example.com>", "RCPT TO:<admin@example.com>", "DATA", "<data>", "QUIT"}},
         {[](auto& p, auto& s, auto&) {
              p.greeting = "";
              s.greetingWait = std::chrono::milliseconds(300);
@@ -293,3 +294,34 @@ TEST_F(RealServer, DeliversABodyWithDotLinesUnchanged)
 
 } // namespace
 } // namespace brantwell
+
+// 251 ("user not local; will forward") takes the recipient as 250 does;
+// EHLO names this machine, never the server.
+TEST_F(RealServer, TakesAnyPositiveReplyToRcptAndNamesThisMachineInEhlo)
+{
+    test::AiosmtpdServer smtpd(dir, test::AiosmtpdServer::Mode::Plain, nullptr, "", false,
+                               "251 2.1.5 User not local; will forward");
+    ASSERT_NE(smtpd.port(), 0u);
+    SmtpServer s = serverAt(smtpd.port());
+    s.heloName.clear();
+    MailMessage m = kMessage;
+    m.recipients = {"far@example.com", "away@example.com"};
+    const auto outcome = sendMail(s, m, {});
+    ASSERT_TRUE(outcome.sent) << outcome.failure;
+    ASSERT_TRUE(test::waitFor([&] { return smtpd.messages().size() == 1; }));
+    const auto msg = smtpd.messages()[0];
+    EXPECT_EQ(msg["rcpt_tos"], nlohmann::json::array({"far@example.com", "away@example.com"}));
+    // This machine's fully qualified name, or the address literal of the
+    // connection when it has none: never the server's name.
+    const std::string ehlo = msg["ehlo"];
+    EXPECT_NE(ehlo, "127.0.0.1");
+    if (ehlo.front() == '[')
+        EXPECT_EQ(ehlo, "[127.0.0.1]");
+    else
+        EXPECT_NE(ehlo.find('.'), std::string::npos) << ehlo;
+
+    s.heloName = "mailer.example.org";
+    ASSERT_TRUE(sendMail(s, m, {}).sent);
+    ASSERT_TRUE(test::waitFor([&] { return smtpd.messages().size() == 2; }));
+    EXPECT_EQ(smtpd.messages()[1]["ehlo"], "mailer.example.org");
+}

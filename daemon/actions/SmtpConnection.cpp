@@ -299,3 +299,27 @@ bool SmtpConnection::readReply(SmtpReply& reply, Deadline deadline, std::string&
 }
 
 } // namespace brantwell
+
+namespace brantwell {
+
+std::string SmtpConnection::localAddressLiteral() const
+{
+    sockaddr_storage ss{};
+    socklen_t length = sizeof ss;
+    if (fd_ < 0 || getsockname(fd_, reinterpret_cast<sockaddr*>(&ss), &length) != 0)
+        return {};
+    char text[INET6_ADDRSTRLEN] = {};
+    if (ss.ss_family == AF_INET) {
+        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in&>(ss).sin_addr, text, sizeof text);
+        return std::string("[") + text + "]";
+    }
+    const in6_addr& a = reinterpret_cast<const sockaddr_in6&>(ss).sin6_addr;
+    if (IN6_IS_ADDR_V4MAPPED(&a)) {
+        inet_ntop(AF_INET, &a.s6_addr[12], text, sizeof text);
+        return std::string("[") + text + "]";
+    }
+    inet_ntop(AF_INET6, &a, text, sizeof text);
+    return std::string("[IPv6:") + text + "]";
+}
+
+} // namespace brantwell

@@ -46,6 +46,10 @@ public:
     // ("250 ..." or "250" alone). Bytes after it stay for the next reply.
     bool readReply(SmtpReply& reply, Deadline deadline, std::string& error);
 
+    // This end's address as an SMTP address literal: "[192.0.2.1]" or
+    // "[IPv6:2001:db8::1]"; empty before the connection.
+    std::string localAddressLiteral() const;
+
     // Bytes received but not yet taken by a reply.
     std::size_t buffered() const { return input_.size(); }
 

@@ -321,7 +321,7 @@ bool EventStore::rewrite(const std::string& fileName, const LineFilter& keep)
         return false;
     }
 
-    std::lock_guard lock(removalLock_);
+    std::unique_lock lock(removalLock_);
     struct stat named {};
     if (lstat(path.c_str(), &named) != 0)
         return false;
@@ -340,6 +340,13 @@ bool EventStore::rewrite(const std::string& fileName, const LineFilter& keep)
     }
     if (dayFileName_ == fileName)
         closeDayFile();
+    lock.unlock();
+    // Done only once the directory says so: a power cut could undo the
+    // rename or removal. Synced after the lock, the receiver never waits.
+    if (const int error = syncDirectoryOf(path); error != 0) {
+        errno = error;
+        return false;
+    }
     return true;
 }
 

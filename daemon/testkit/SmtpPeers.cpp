@@ -21,9 +21,12 @@ warnings.simplefilter("ignore")
 logging.disable(logging.CRITICAL)
 from aiosmtpd.smtp import SMTP, AuthResult
 
-mode, certfile, keyfile, out, exclude, refuse = sys.argv[1:7]
+mode, certfile, keyfile, out, exclude, refuse, rcpt_reply = sys.argv[1:8]
 
 class Handler:
+    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        envelope.rcpt_tos.append(address)
+        return rcpt_reply
     async def handle_DATA(self, server, session, envelope):
         # What a mail reader shows: the subject unfolded and decoded, the
         # body decoded by its charset and transfer encoding.
@@ -33,6 +36,7 @@ class Handler:
                   "defects": [type(d).__name__ for d in parsed.defects],
                   "data": envelope.original_content.decode("latin-1"),
                   "auth": session.auth_data if isinstance(session.auth_data, dict) else None,
+                  "ehlo": session.host_name,
                   "tls": session.ssl is not None
                          or server.transport.get_extra_info("sslcontext") is not None}
         with open(out, "a") as f:
@@ -99,7 +103,7 @@ TestCertificate::TestCertificate(const TempDir& dir)
 }
 
 AiosmtpdServer::AiosmtpdServer(const TempDir& dir, Mode mode, const TestCertificate* cert, const std::string& exclude,
-                               bool refuseAuth)
+                               bool refuseAuth, const std::string& rcptReply)
     : out_(dir.file("received-" + std::to_string(++serverCount) + ".jsonl"))
 {
     const std::string script = dir.file("smtp_server.py");
@@ -117,7 +121,8 @@ AiosmtpdServer::AiosmtpdServer(const TempDir& dir, Mode mode, const TestCertific
         // The Debian package belongs to the system interpreter, not to
         // whichever python3 comes first on PATH.
         execl("/usr/bin/python3", "python3", script.c_str(), modeText, certFile.c_str(), keyFile.c_str(),
-              out_.c_str(), exclude.c_str(), refuseAuth ? "refuse" : "accept", static_cast<char*>(nullptr));
+              out_.c_str(), exclude.c_str(), refuseAuth ? "refuse" : "accept", rcptReply.c_str(),
+              static_cast<char*>(nullptr));
         _exit(127);
     }
     close(pipeFds[1]);

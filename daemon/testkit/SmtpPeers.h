@@ -28,14 +28,15 @@ class AiosmtpdServer {
 public:
     enum class Mode { Plain, StartTls, ImplicitTls };
     // `exclude`: an AUTH mechanism the server does not offer ("" for none);
-    // `refuseAuth`: every AUTH is answered "535 5.7.8".
+    // `refuseAuth`: every AUTH is answered "535 5.7.8"; `rcptReply`: the
+    // answer to every RCPT TO (the recipient is taken).
     AiosmtpdServer(const TempDir& dir, Mode mode, const TestCertificate* cert, const std::string& exclude = "",
-                   bool refuseAuth = false);
+                   bool refuseAuth = false, const std::string& rcptReply = "250 OK");
     ~AiosmtpdServer();
     unsigned port() const { return port_; }
     // The messages received so far: mail_from, rcpt_tos, data (the raw
     // text), subject and body as Python's email package decodes them, its
-    // defects, auth.
+    // defects, auth, ehlo (the name the client gave).
     std::vector<nlohmann::json> messages() const;
 
 private:

@@ -135,7 +135,21 @@ bool AtomicFileWriter::commit(Sync sync)
         unlink(temp_.c_str());
         return false;
     }
-    return true;
+    if (sync == Sync::Yes)
+        error_ = syncDirectoryOf(target_);
+    return error_ == 0;
+}
+
+int syncDirectoryOf(const std::string& path)
+{
+    const auto slash = path.rfind('/');
+    const std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    const int result = fsync(fd) == 0 ? 0 : errno;
+    close(fd);
+    return result;
 }
 
 } // namespace brantwell

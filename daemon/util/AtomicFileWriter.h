@@ -34,10 +34,13 @@ public:
     // Bytes written so far.
     off_t size() const { return written_ + static_cast<off_t>(buffer_.size()); }
 
-    // Flushes, syncs (with Sync::Yes) and renames over the target. False,
-    // the target left as it was, when this or any earlier step failed;
-    // error() tells why. Sync::No is for a caller that synced most of the
-    // file with sync() and must not wait for the disk at the rename.
+    // Flushes, syncs (with Sync::Yes), renames over the target and syncs
+    // the directory, without which a power cut could undo the rename. False
+    // when this or any earlier step failed (the target left as it was,
+    // unless only the directory's sync failed); error() tells why. Sync::No
+    // is for a caller that synced most of the file with sync() and must not
+    // wait for the disk at the rename: it syncs the directory itself
+    // (syncDirectoryOf) before it reports the rewrite as done.
     enum class Sync { Yes, No };
     bool commit(Sync sync = Sync::Yes);
     int error() const { return error_; }
@@ -51,5 +54,9 @@ private:
     off_t written_ = 0;  // bytes that reached the file
     std::string buffer_;
 };
+
+// Syncs the directory that holds `path`, so that a rename or removal there
+// outlasts a power cut. 0, or the errno of the failed step.
+int syncDirectoryOf(const std::string& path);
 
 } // namespace brantwell
