@@ -203,7 +203,7 @@ TEST(TlsReception, NewFilesCloseTheSessionsTheyWouldNotHaveAccepted)
     ASSERT_TRUE(waitUntil([&] { return r.receiver.statistics().stored.load() == 2; }));
 
     // Without a CA the server asked for no certificate: neither was checked.
-    r.settings.saveSettings({{"Settings", {{"receptionTlsCaFile", certs.file("ca.pem")}}}});
+    r.settings.mergeSettings({{"Settings", {{"receptionTlsCaFile", certs.file("ca.pem")}}}});
     ASSERT_TRUE(waitUntil([&] { return t.connectionsOpen.load() == 0; }));
     unchecked.send("<13>unchecked after the CA\n");
     shown.send("<13>shown after the CA\n");
@@ -215,13 +215,13 @@ TEST(TlsReception, NewFilesCloseTheSessionsTheyWouldNotHaveAccepted)
     // would have been accepted, so its session stays.
     ASSERT_EQ(run("cp -p " + certs.file("server.pem") + " " + certs.file("server2.pem") + " && cp -p "
                   + certs.file("server.key") + " " + certs.file("server2.key")), 0);
-    r.settings.saveSettings({{"Settings", {{"receptionTlsCertificate", certs.file("server2.pem")},
+    r.settings.mergeSettings({{"Settings", {{"receptionTlsCertificate", certs.file("server2.pem")},
                                            {"receptionTlsKey", certs.file("server2.key")}}}});
     std::this_thread::sleep_for(std::chrono::milliseconds(1200));  // two ticks of the receiver
     ASSERT_TRUE(trusted.send("<13>trusted after the new certificate\n"));
     ASSERT_TRUE(waitUntil([&] { return r.receiver.statistics().stored.load() == 4; }));
     // A CA that did not sign it: its session ends too.
-    r.settings.saveSettings({{"Settings", {{"receptionTlsCaFile", certs.file("stranger.pem")}}}});
+    r.settings.mergeSettings({{"Settings", {{"receptionTlsCaFile", certs.file("stranger.pem")}}}});
     ASSERT_TRUE(waitUntil([&] { return t.connectionsOpen.load() == 0; }));
     trusted.send("<13>trusted after another CA\n");
     std::this_thread::sleep_for(std::chrono::milliseconds(600));
@@ -238,7 +238,7 @@ TEST(TlsReception, TurningTlsOffClosesItsSessions)
     OpenSession session(r);
     ASSERT_TRUE(session.send("<13>before\n"));
     ASSERT_TRUE(waitUntil([&] { return r.receiver.statistics().stored.load() == 1; }));
-    r.settings.saveSettings({{"Settings", {{"receptionTlsPort", 0}}}});
+    r.settings.mergeSettings({{"Settings", {{"receptionTlsPort", 0}}}});
     ASSERT_TRUE(waitUntil([&] { return r.receiver.transport().connectionsOpen.load() == 0; }));
     session.send("<13>after\n");
     std::this_thread::sleep_for(std::chrono::milliseconds(600));
