@@ -221,7 +221,7 @@ void EditorPage::onSave()
     if (saving_)
         return;
     const nlohmann::json out =
-        settingsForSave(context_.dataDir, [this](nlohmann::json& s) { storeSettings(s); });
+        keysForMerge(context_.dataDir, [this](nlohmann::json& s) { storeSettings(s); });
     if (!context_.link) {
         buttons_->showFailure(QStringLiteral("The settings were not saved: there is no link to BrantwellSrv."));
         return;
@@ -231,7 +231,7 @@ void EditorPage::onSave()
     buttons_->save()->setEnabled(false);
     buttons_->showProgress(QStringLiteral("Saving…"));
     QPointer<EditorPage> self(this);
-    context_.link->saveSettings(out, [self](const QString& failure) {
+    context_.link->mergeSettings(out, [self](const QString& failure) {
         if (!self)
             return;
         self->saving_ = false;

@@ -21,12 +21,12 @@ bool EmailSheet::onSave()
         buttons()->showFailure(QStringLiteral("Not saved: there is no link to BrantwellSrv."));
         return false;
     }
-    const nlohmann::json out = settingsForSave(context_.dataDir, [this](nlohmann::json& s) { storeSettings(s); });
+    const nlohmann::json out = keysForMerge(context_.dataDir, [this](nlohmann::json& s) { storeSettings(s); });
     saving_ = true;
     buttons()->save()->setEnabled(false);
     buttons()->showProgress(QStringLiteral("Saving…"));
     QPointer<EmailSheet> self(this);
-    context_.link->saveSettings(out, [self](const QString& failure) {
+    context_.link->mergeSettings(out, [self](const QString& failure) {
         if (!self)
             return;
         self->saving_ = false;

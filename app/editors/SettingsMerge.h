@@ -1,7 +1,8 @@
-// Saving without losing another writer's keys: an editor's keys are written
-// into the settings file as it is at the moment of saving, not into the copy
-// read when the editor was shown, so keys saved in between by another page,
-// by brantwellctl or by a second window survive.
+// Saving without losing another writer's keys: an editor sends only the keys
+// it changes, with the "merge" command, and the daemon lays them over its
+// settings file as it is then, under its own lock. Keys saved in between by
+// another page, by brantwellctl or by a second window survive, even when
+// both save at the same moment.
 #pragma once
 
 #include <functional>
@@ -15,12 +16,12 @@ namespace brantwell {
 // Writes one editor's own keys into a settings dictionary.
 using WriteOwnKeys = std::function<void(nlohmann::json& settings)>;
 
-// The dictionary to send: `current` (the file as read now) with the
-// editor's keys written into it; only the editor's keys when the file
+// The keys to merge: those the editor writes with a value other than
+// `current` (the file as read now) holds; every key it writes when the file
 // could not be read.
-nlohmann::json mergeForSave(const std::optional<nlohmann::json>& current, const WriteOwnKeys& write);
+nlohmann::json changedKeys(const std::optional<nlohmann::json>& current, const WriteOwnKeys& write);
 
 // The same, reading the settings file of `dataDir` now.
-nlohmann::json settingsForSave(const std::string& dataDir, const WriteOwnKeys& write);
+nlohmann::json keysForMerge(const std::string& dataDir, const WriteOwnKeys& write);
 
 } // namespace brantwell

@@ -11,6 +11,7 @@
 
 #include "editors/EditorPage.h"
 #include "events/DaemonLink.h"
+#include "common/AppSettings.h"
 #include "testkit/PrivateBus.h"
 #include "testkit/StoreDir.h"
 
@@ -26,15 +27,36 @@ public:
         link = std::make_unique<DaemonLink>(bus.connect(QStringLiteral("app%1").arg(n)));
     }
 
-    // The settings dictionary of the n-th command the peer received.
+    // The settings dictionary the n-th command the peer received leaves in
+    // the file: a "save" sends it whole, a "merge" lays its keys over the
+    // file as the daemon does.
     nlohmann::json saved(qsizetype n = 0) const
     {
         if (n >= peer->commands.size())
             return nullptr;
         const auto command = nlohmann::json::parse(peer->commands[n].toStdString(), nullptr, false);
-        if (!command.is_object() || command.value("command", "") != "save")
+        if (!command.is_object() || !command.contains("Settings") || !command["Settings"].is_object())
             return nullptr;
-        return command["Settings"];
+        const std::string name = command.value("command", "");
+        if (name == "save")
+            return command["Settings"];
+        if (name != "merge")
+            return nullptr;
+        nlohmann::json file = readSettings(store.path()).value_or(nlohmann::json::object());
+        if (!file.is_object())
+            file = nlohmann::json::object();
+        for (const auto& [key, value] : command["Settings"].items())
+            file[key] = value;
+        return file;
+    }
+
+    // The keys the n-th command sent, as sent.
+    nlohmann::json sentKeys(qsizetype n = 0) const
+    {
+        if (n >= peer->commands.size())
+            return nullptr;
+        const auto command = nlohmann::json::parse(peer->commands[n].toStdString(), nullptr, false);
+        return command.is_object() ? command.value("Settings", nlohmann::json()) : nlohmann::json();
     }
 
     // A page of type Page on `settings` (no settings file when null), shown.
