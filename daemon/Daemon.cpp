@@ -14,6 +14,8 @@
 
 #include "store/EventUpdate.h"
 #include "util/FileUtil.h"
+#include "util/ProblemBoard.h"
+#include "settings/Settings.h"
 
 namespace brantwell {
 
@@ -128,10 +130,23 @@ void answerSave(SettingsPipe::SaveResult result, const std::string& failure)
     }
 }
 
+// Refused as a whole: a filter the receiver cannot use would otherwise
+// drop events without a word.
+void refuseUnusableFilters(const nlohmann::json& command)
+{
+    const auto it = command.find("Settings");
+    if (it == command.end())
+        return;
+    const auto unusable = unusableFilterRecords(*it);
+    if (!unusable.empty())
+        throw CommandError("org.freedesktop.DBus.Error.InvalidArgs", "settings not saved: filter " + unusable.front());
+}
+
 } // namespace
 
 void Daemon::saveSettings(const nlohmann::json& command)
 {
+    refuseUnusableFilters(command);
     std::string failure;
     const auto result = settings_.saveSettings(command, &failure);
     answerSave(result, failure);
@@ -139,6 +154,7 @@ void Daemon::saveSettings(const nlohmann::json& command)
 
 void Daemon::mergeSettings(const nlohmann::json& command)
 {
+    refuseUnusableFilters(command);
     std::string failure;
     const auto result = settings_.mergeSettings(command, &failure);
     answerSave(result, failure);
@@ -184,6 +200,9 @@ std::map<std::string, std::string> Daemon::status() const
         result[std::string(prefix) + "Reception"] = ReceptionStatus::text(state);
         result[std::string(prefix) + "ReceptionDetail"] = detail;
     }
+    // What the export and mail threads last failed at, under their own keys.
+    for (auto& [kind, text] : ProblemBoard::process().all())
+        result[kind] = std::move(text);
     return result;
 }
 

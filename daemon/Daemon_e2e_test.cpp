@@ -148,6 +148,42 @@ TEST(DaemonEndToEnd, RestartKeepsEventsAndAppliesStoredFilters)
     EXPECT_EQ(readFile(dir.file("Brantwell.ini")), settingsText) << "the file is not rewritten at start";
 }
 
+TEST(DaemonEndToEnd, UnusableFilterInTheFileIsNamedAndIgnoredAtStart)
+{
+    TempDir dir;
+    TempDir logs;
+    // An include filter with an address that is no address matched no
+    // sender, so as the only include filter it dropped every event.
+    const json settings = {
+        {"includeFiltersArray",
+         json::array({{{"Name", "typo"}, {"IP", "999.1.1.1"}, {"Mask", "24"}, {"Facility", "*"},
+                       {"Severity", "*"}, {"Message", "*"}}})},
+        {"excludeFiltersArray",
+         json::array({{{"Name", "wide"}, {"IP", "0.0.0.0"}, {"Mask", "40"}, {"Facility", "*"},
+                       {"Severity", "*"}, {"Message", "*"}},
+                      {{"Name", "quiet"}, {"IP", "0.0.0.0"}, {"Mask", "0"}, {"Facility", "*"},
+                       {"Severity", "*"}, {"Message", "*quiet*"}}})}};
+    const std::string settingsText = settings.dump(1);
+    writeFile(dir.file("Brantwell.ini"), settingsText);
+
+    RunningDaemon daemon(dir.path(), logs.file("stderr.txt"));
+    UdpSender("127.0.0.7").send(daemon.port, "<14>quiet please");
+    UdpSender("127.0.0.7").send(daemon.port, "<14>stored although the filter is broken");
+    const std::string contents = waitForLines(todaysFile(dir), 1);
+    EXPECT_NE(contents.find(",User.Informational,127.0.0.7,stored although the filter is broken\n"), std::string::npos)
+        << contents;
+    EXPECT_EQ(readFile(todaysFile(dir)).find("quiet"), std::string::npos) << "the usable exclude filter still applies";
+    const std::string said = readFile(logs.file("stderr.txt"));
+    EXPECT_NE(said.find("ignoring filter includeFiltersArray[0] \"typo\": \"999.1.1.1\" is not an IPv4 address"),
+              std::string::npos)
+        << said;
+    EXPECT_NE(said.find("ignoring filter excludeFiltersArray[0] \"wide\": mask \"40\" is not a prefix length"),
+              std::string::npos)
+        << said;
+    EXPECT_EQ(said.find("quiet"), std::string::npos) << said;
+    EXPECT_EQ(readFile(dir.file("Brantwell.ini")), settingsText) << "the records stay in the file";
+}
+
 TEST(DaemonEndToEnd, BurstWithMalformedDatagramsLosesNoValidEvent)
 {
     TempDir dir;

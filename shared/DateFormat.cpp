@@ -4,6 +4,7 @@
 #include <unicode/locid.h>
 #include <unicode/smpdtfmt.h>
 #include <unicode/timezone.h>
+#include <unicode/uchar.h>
 #include <unicode/unistr.h>
 
 namespace brantwell {
@@ -60,6 +61,12 @@ std::string DateFormatter::format(double secondsSince1970) const
         return {};
     icu::UnicodeString text;
     format_->format(static_cast<UDate>(secondsSince1970 * 1000.0), text);
+    // Newer locale data puts a narrow no-break space (U+202F) before AM/PM
+    // and thin spaces in ranges; exports, mails and parsers such as date(1)
+    // expect the plain space, whatever the ICU version gives.
+    for (int32_t i = 0; i < text.length(); ++i)
+        if (text[i] != u' ' && u_charType(text[i]) == U_SPACE_SEPARATOR)
+            text.setCharAt(i, u' ');
     std::string out;
     text.toUTF8String(out);
     return out;

@@ -26,3 +26,18 @@ TEST(DateFormat, EmptySettingUsesShortDateAndMediumTime)
     EXPECT_NE(text.find("12/8/26"), std::string::npos) << text;
     EXPECT_NE(text.find("11:59:59"), std::string::npos) << text;
 }
+
+// Whatever the locale data puts between the time and AM/PM (newer ICU gives
+// U+202F), exports and mails get a plain space: every byte is ASCII.
+TEST(DateFormat, WritesOnlyPlainSpaces)
+{
+    for (const char* setting : {"", "h:mm a", "yyyy-MM-dd hh:mm:ss AM/PM", "MMM d, y, h:mm:ss a"}) {
+        const std::string text = brantwell::DateFormatter(setting).format(kLastSecond);
+        for (const unsigned char c : text)
+            EXPECT_LT(c, 0x80) << "\"" << setting << "\" gave " << text;
+    }
+    EXPECT_EQ(brantwell::DateFormatter("").format(kLastSecond), "12/8/26, 11:59:59 PM");
+    // A space the user typed into the pattern as a quoted literal is
+    // made plain as well.
+    EXPECT_EQ(brantwell::DateFormatter("HH'\u202F'mm").format(kLastSecond), "23 59");
+}

@@ -3,6 +3,8 @@
 #include <cctype>
 #include <climits>
 #include <cstdlib>
+#include <string>
+#include <utility>
 
 #include <nlohmann/json.hpp>
 
@@ -95,6 +97,126 @@ WildcardPattern patternOf(const nlohmann::json& record, const char* key)
 }
 
 } // namespace
+
+namespace {
+
+std::string_view trimmed(std::string_view text)
+{
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())))
+        text.remove_prefix(1);
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
+        text.remove_suffix(1);
+    return text;
+}
+
+std::string shownQuoted(std::string_view text)
+{
+    constexpr std::size_t kShown = 40;
+    std::string out = "\"";
+    for (const char c : text.substr(0, kShown))
+        out += (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) ? '?' : c;
+    if (text.size() > kShown)
+        out += "...";
+    return out + "\"";
+}
+
+} // namespace
+
+std::optional<std::string> filterNameProblem(std::string_view name)
+{
+    if (trimmed(name).empty())
+        return std::string("the name is empty");
+    return std::nullopt;
+}
+
+std::optional<std::string> filterAddressProblem(std::string_view ip)
+{
+    const std::string_view t = trimmed(ip);
+    if (t.empty())
+        return std::string("no address; 0.0.0.0 with mask 0 takes every host");
+    // Four parts of one to three digits each, nothing else.
+    int parts = 0;
+    std::size_t i = 0;
+    bool ok = true;
+    while (ok && parts < 4) {
+        std::size_t digits = 0;
+        unsigned value = 0;
+        for (; i < t.size() && t[i] >= '0' && t[i] <= '9' && digits < 4; ++i, ++digits)
+            value = value * 10 + static_cast<unsigned>(t[i] - '0');
+        ok = digits >= 1 && digits <= 3 && value <= 255;
+        ++parts;
+        if (ok && parts < 4)
+            ok = i < t.size() && t[i++] == '.';
+    }
+    if (!ok || i != t.size())
+        return shownQuoted(ip) + " is not an IPv4 address (four numbers 0 to 255, as 192.168.1.0)";
+    return std::nullopt;
+}
+
+std::optional<std::string> filterMaskProblem(std::string_view mask)
+{
+    const std::string_view t = trimmed(mask);
+    bool digits = !t.empty() && t.size() <= 2;
+    for (const char c : t)
+        digits = digits && c >= '0' && c <= '9';
+    if (!digits || std::stoi(std::string(t)) > 32)
+        return "mask " + shownQuoted(mask) + " is not a prefix length from 0 to 32";
+    return std::nullopt;
+}
+
+std::optional<std::string> filterPatternProblem(std::string_view pattern, std::string_view what)
+{
+    if (pattern.empty())
+        return "the " + std::string(what) + " pattern is empty; * matches any text";
+    for (const char c : pattern)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            return "the " + std::string(what) + " pattern holds a control character, which no event text has";
+    return std::nullopt;
+}
+
+std::optional<std::string> filterRecordProblem(const nlohmann::json& record)
+{
+    if (!record.is_object())
+        return std::string("the record is not a dictionary");
+    const auto text = [&record](const char* k) -> std::optional<std::string> {
+        const auto it = record.find(k);
+        if (it == record.end() || !it->is_string())
+            return std::nullopt;
+        return it->get<std::string>();
+    };
+    const auto missing = [](const char* k) { return "\"" + std::string(k) + "\" is missing or not text"; };
+    const auto name = text("Name");
+    if (!name)
+        return missing("Name");
+    if (auto why = filterNameProblem(*name))
+        return why;
+    const auto ip = text("IP");
+    if (!ip)
+        return missing("IP");
+    // As the receiver reads it: whatever follows the fourth number (a
+    // "/8", say) is not part of the address.
+    if (!parseDottedQuad(*ip))
+        return filterAddressProblem(*ip).value_or(shownQuoted(*ip) + " is not an IPv4 address");
+    // A mask stored as a number is read as its text.
+    std::optional<std::string> mask = text("Mask");
+    if (!mask) {
+        const auto it = record.find("Mask");
+        if (it != record.end() && it->is_number_integer())
+            mask = std::to_string(it->get<long long>());
+    }
+    if (!mask)
+        return missing("Mask");
+    if (auto why = filterMaskProblem(*mask))
+        return why;
+    for (const auto& [k, what] : {std::pair{"Facility", "facility"}, {"Severity", "severity"}, {"Message", "message"}}) {
+        const auto pattern = text(k);
+        if (!pattern)
+            return missing(k);
+        if (auto why = filterPatternProblem(*pattern, what))
+            return why;
+    }
+    return std::nullopt;
+}
 
 CompiledRecord::CompiledRecord(const nlohmann::json& record)
 {

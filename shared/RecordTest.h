@@ -64,6 +64,24 @@ EventCriteria criteriaOf(std::string_view sender, std::string_view priority, std
 
 // A filter or action record compiled once, when the settings are saved, so
 // that the receiver never parses a pattern or an address per datagram.
+// Why one field of a filter record cannot be used, or nothing when it can.
+// The editor shows these beside the field; the daemon refuses or skips a
+// record that has one. An include filter with an address that is no address
+// or a mask of 40 would otherwise match nothing and so drop every event.
+std::optional<std::string> filterNameProblem(std::string_view name);
+// An IPv4 address in dotted form, blanks around it allowed.
+std::optional<std::string> filterAddressProblem(std::string_view ip);
+// Decimal digits from 0 to 32, blanks around them allowed.
+std::optional<std::string> filterMaskProblem(std::string_view mask);
+// `what` names the field in the reason ("facility", "severity", "message").
+std::optional<std::string> filterPatternProblem(std::string_view pattern, std::string_view what);
+
+// The first problem of a whole record, naming its key. A record that is not
+// an object, lacks one of the six keys or holds one that is not text has
+// one. An "IP" written as "a.b.c.d/n" is read as the receiver reads it (the
+// address it starts with), so a file that has always worked keeps working.
+std::optional<std::string> filterRecordProblem(const nlohmann::json& record);
+
 class CompiledRecord {
 public:
     CompiledRecord() = default;  // matches nothing

@@ -3,6 +3,8 @@
 #include <nlohmann/json.hpp>
 #include <gtest/gtest.h>
 
+#include <vector>
+
 using nlohmann::json;
 
 struct RangeCase {
@@ -169,4 +171,63 @@ TEST(RecordTest, AMessageThatStartsWithAStarIsMatched)
     EXPECT_TRUE(test(errors, "10.0.0.1", "Local7.Error", "*** error: disk full"));
     EXPECT_TRUE(test(errors, "10.0.0.1", "Local7.Error", "*Mar  1 18:46:11: %SYS-3-error"));
     EXPECT_FALSE(test(errors, "10.0.0.1", "Local7.Error", "*** all good"));
+}
+
+namespace {
+
+struct FilterCase {
+    const char* key;
+    nlohmann::json value;
+    const char* problem;  // empty: usable
+};
+
+} // namespace
+
+TEST(FilterRecordProblem, NamesEachFieldTheReceiverCannotUse)
+{
+    const json good = {{"Name", "lab"}, {"IP", "192.168.1.0"}, {"Mask", "24"},
+                       {"Facility", "*"}, {"Severity", "Err*"}, {"Message", "*"}};
+    const std::vector<FilterCase> cases = {
+        {"IP", "0.0.0.0", ""},
+        {"IP", " 10.1.2.3 ", ""},
+        {"IP", "127.0.0.0/8", ""},  // read as the receiver reads it
+        {"IP", "999.1.1.1", "\"999.1.1.1\" is not an IPv4 address (four numbers 0 to 255, as 192.168.1.0)"},
+        {"IP", "1.2.3", "\"1.2.3\" is not an IPv4 address (four numbers 0 to 255, as 192.168.1.0)"},
+        {"IP", "", "no address; 0.0.0.0 with mask 0 takes every host"},
+        {"IP", 17, "\"IP\" is missing or not text"},
+        {"Mask", "0", ""},
+        {"Mask", "32", ""},
+        {"Mask", " 8 ", ""},
+        {"Mask", 16, ""},
+        {"Mask", "33", "mask \"33\" is not a prefix length from 0 to 32"},
+        {"Mask", "40", "mask \"40\" is not a prefix length from 0 to 32"},
+        {"Mask", "ab-7", "mask \"ab-7\" is not a prefix length from 0 to 32"},
+        {"Mask", "-1", "mask \"-1\" is not a prefix length from 0 to 32"},
+        {"Mask", "", "mask \"\" is not a prefix length from 0 to 32"},
+        {"Mask", 40, "mask \"40\" is not a prefix length from 0 to 32"},
+        {"Name", "", "the name is empty"},
+        {"Name", "   ", "the name is empty"},
+        {"Facility", "", "the facility pattern is empty; * matches any text"},
+        {"Severity", "Err\nor", "the severity pattern holds a control character, which no event text has"},
+        {"Message", nullptr, "\"Message\" is missing or not text"},
+    };
+    EXPECT_FALSE(brantwell::filterRecordProblem(good));
+    for (const auto& c : cases) {
+        json r = good;
+        r[c.key] = c.value;
+        const auto problem = brantwell::filterRecordProblem(r);
+        EXPECT_EQ(problem.value_or(""), c.problem) << r.dump();
+    }
+    json noMask = good;
+    noMask.erase("Mask");
+    EXPECT_EQ(brantwell::filterRecordProblem(noMask).value_or(""), "\"Mask\" is missing or not text");
+    EXPECT_EQ(brantwell::filterRecordProblem(json::array()).value_or(""), "the record is not a dictionary");
+}
+
+TEST(FilterRecordProblem, EditorAddressCheckTakesOnlyAnAddress)
+{
+    for (const char* ok : {"0.0.0.0", "255.255.255.255", "10.0.0.7", " 1.2.3.4"})
+        EXPECT_FALSE(brantwell::filterAddressProblem(ok)) << ok;
+    for (const char* bad : {"127.0.0.0/8", "1.2.3.4.5", "1..3.4", "0001.2.3.4", "1.2.3.256", "a.b.c.d", "1.2.3.4x"})
+        EXPECT_TRUE(brantwell::filterAddressProblem(bad)) << bad;
 }

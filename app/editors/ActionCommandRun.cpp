@@ -1,5 +1,7 @@
 #include "ActionCommandRun.h"
 
+#include <QFileInfo>
+
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QPushButton>
@@ -74,6 +76,14 @@ bool ActionCommandRun::onSave()
     if (command_->text().isEmpty()) {
         dictionary_ = nlohmann::json::object();
         return true;
+    }
+    // The daemon starts the program by its path, without a search.
+    const QFileInfo program(command_->text());
+    if (!program.isFile() || !program.isExecutable()) {
+        const QString why = program.exists() ? QStringLiteral("The program \"%1\" cannot be run (it is no executable file).")
+                                             : QStringLiteral("The program \"%1\" does not exist.");
+        if (!form::saveDespite(this, {why.arg(command_->text())}))
+            return false;
     }
     dictionary_ = {{"Command", command_->text().toStdString()},
                    {"Arguments", arguments_->text().toStdString()},

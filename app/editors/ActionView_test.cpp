@@ -141,8 +141,27 @@ private Q_SLOTS:
         QVERIFY(!box->isChecked());
         QCOMPARE(editor.runCommand, json::object());
 
+        // A program that is not there is said before it is kept: "Go back"
+        // leaves the sheet open, "Save anyway" keeps it.
         click(&editor, "actionRunText");
         sheet = openSheet(editor, "commandRun");
+        QTest::keyClicks(child(sheet, "commandField"), "/usr/bin/no-such-program");
+        QString warned;
+        testkit::whenMessageBox([&warned](QMessageBox* b) {
+            warned = b->informativeText();
+            b->reject();
+        });
+        click(sheet, "saveButton");
+        QCOMPARE(warned, QStringLiteral("The program \"/usr/bin/no-such-program\" does not exist."));
+        QVERIFY(sheet->isVisible());
+        testkit::whenMessageBox([&warned](QMessageBox* b) {
+            warned = b->informativeText();
+            b->reject();
+        });
+        child<QLineEdit>(sheet, "commandField")->setText(QStringLiteral("/etc/passwd"));
+        click(sheet, "saveButton");
+        QCOMPARE(warned, QStringLiteral("The program \"/etc/passwd\" cannot be run (it is no executable file)."));
+        child<QLineEdit>(sheet, "commandField")->clear();
         QTest::keyClicks(child(sheet, "commandField"), "/usr/bin/logger");
         QTest::keyClicks(child(sheet, "argumentsField"), "$priority from $host: $message");
         child<QPlainTextEdit>(sheet, "environmentText")->setPlainText(QStringLiteral("LANG:C\nPATH:/usr/bin:/bin"));

@@ -32,9 +32,7 @@ ActionsEmailServer::ActionsEmailServer(EditorContext context, QWidget* parent)
     };
     emailServer = line("emailServer", QStringLiteral("smtp.example.com"));
     emailServer->setMinimumWidth(260);
-    portField = new QSpinBox(this);
-    portField->setObjectName(QStringLiteral("emailPort"));
-    portField->setRange(1, 65535);
+    portField = new PortField(QStringLiteral("emailPort"), 1, this);
     portField->setToolTip(QStringLiteral("25, 587 for STARTTLS, 465 for TLS from the start"));
     auto* serverRow = new QHBoxLayout;
     serverRow->setSpacing(form::kRowSpacing);
@@ -113,6 +111,18 @@ ActionsEmailServer::ActionsEmailServer(EditorContext context, QWidget* parent)
 void ActionsEmailServer::timeoutChanged(int minutes)
 {
     timeoutField->setValue(minutes);
+}
+
+QStringList ActionsEmailServer::saveWarnings() const
+{
+    if (emailServer->text().trimmed().isEmpty())
+        return {QStringLiteral("No mail server is set: no e-mail can be sent, neither by actions nor as a test.")};
+    return {};
+}
+
+QString ActionsEmailServer::saveRefusal() const
+{
+    return portField->problem(QStringLiteral("Port"));
 }
 
 void ActionsEmailServer::storeSettings(nlohmann::json& settings) const

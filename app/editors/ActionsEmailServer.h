@@ -25,12 +25,14 @@ public:
 
 protected:
     void storeSettings(nlohmann::json& settings) const override;
+    QStringList saveWarnings() const override;
+    QString saveRefusal() const override;
 
 private:
     std::int64_t iEmailPort = 25;
     std::int64_t iEmailTimeout = 1;
     QLineEdit* emailServer = nullptr;
-    QSpinBox* portField = nullptr;
+    PortField* portField = nullptr;
     QLineEdit* emailSender = nullptr;
     QLineEdit* emailUsername = nullptr;
     QLineEdit* emailPassword = nullptr;

@@ -1,5 +1,8 @@
 #include "EditorPage.h"
 
+#include <QFileInfo>
+#include <QMessageBox>
+
 #include <algorithm>
 
 #include <QAbstractSpinBox>
@@ -9,6 +12,7 @@
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QLineEdit>
 #include <QPointer>
 #include <QScrollBar>
 #include <QShowEvent>
@@ -21,6 +25,32 @@
 namespace brantwell {
 
 namespace form {
+
+bool saveDespite(QWidget* parent, const QStringList& warnings)
+{
+    if (warnings.isEmpty())
+        return true;
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Brantwell"),
+                    warnings.size() == 1 ? QStringLiteral("This setting will not work as it is.")
+                                         : QStringLiteral("These settings will not work as they are."),
+                    QMessageBox::NoButton, parent);
+    box.setObjectName(QStringLiteral("saveWarning"));
+    box.setInformativeText(warnings.join(QLatin1Char('\n')));
+    auto* save = box.addButton(QStringLiteral("&Save anyway"), QMessageBox::AcceptRole);
+    auto* back = box.addButton(QStringLiteral("&Go back"), QMessageBox::RejectRole);
+    box.setDefaultButton(back);
+    box.setEscapeButton(back);
+    box.setWindowModality(Qt::WindowModal);
+    box.exec();
+    return box.clickedButton() == save;
+}
+
+std::optional<QString> missingFileWarning(const QString& what, const QString& path)
+{
+    if (path.isEmpty() || QFileInfo::exists(path))
+        return std::nullopt;
+    return QStringLiteral("%1 \"%2\" does not exist.").arg(what, path);
+}
 
 void whiteBackground(QWidget* widget)
 {
@@ -220,6 +250,12 @@ void EditorPage::onSave()
 {
     if (saving_)
         return;
+    if (const QString why = saveRefusal(); !why.isEmpty()) {
+        buttons_->showFailure(QStringLiteral("Not saved: %1").arg(why));
+        return;
+    }
+    if (!form::saveDespite(this, saveWarnings()))
+        return;
     const nlohmann::json out =
         keysForMerge(context_.dataDir, [this](nlohmann::json& s) { storeSettings(s); });
     if (!context_.link) {
@@ -311,6 +347,51 @@ void EditorPage::hideEvent(QHideEvent* event)
     QWidget::hideEvent(event);
     if (isHidden())
         needsReload_ = true;
+}
+
+PortField::PortField(const QString& objectName, int minimum, QWidget* parent) : QSpinBox(parent)
+{
+    setObjectName(objectName);
+    setRange(minimum, 65535);
+}
+
+bool PortField::typedOutOfRange() const
+{
+    const QString text = lineEdit()->text().trimmed();
+    bool number = false;
+    const qlonglong value = text.toLongLong(&number);
+    return !text.isEmpty() && text != specialValueText() && (!number || value < minimum() || value > maximum());
+}
+
+QString PortField::problem(const QString& what) const
+{
+    if (!typedOutOfRange())
+        return {};
+    return QStringLiteral("%1 \"%2\" is not a port from %3 to %4.")
+        .arg(what, lineEdit()->text().trimmed())
+        .arg(minimum())
+        .arg(maximum());
+}
+
+QValidator::State PortField::validate(QString& input, int& pos) const
+{
+    const QValidator::State base = QSpinBox::validate(input, pos);
+    if (base != QValidator::Invalid)
+        return base;
+    // Digits beyond the range stay typed, to be refused on save.
+    bool number = false;
+    input.trimmed().toLongLong(&number);
+    return number && input.trimmed().size() <= 12 ? QValidator::Intermediate : QValidator::Invalid;
+}
+
+void PortField::focusOutEvent(QFocusEvent* event)
+{
+    // Leaving the field would put the last good value back in silence.
+    if (typedOutOfRange()) {
+        QWidget::focusOutEvent(event);
+        return;
+    }
+    QSpinBox::focusOutEvent(event);
 }
 
 EditorDialog::EditorDialog(const QString& objectName, const QString& title, QWidget* parent,

@@ -55,6 +55,13 @@ void setCountOn(QSpinBox* field, bool on, int value);
 // Clamps a stored count into what a count field holds.
 int countValue(std::int64_t stored, int maximum);
 
+// Before a save: with `warnings` (each a sentence saying what will not
+// work), asks whether to save anyway. True when there is nothing to say or
+// the user chose "Save anyway".
+bool saveDespite(QWidget* parent, const QStringList& warnings);
+// A warning when `path` (not empty) names no file: "`what` "path" does not exist."
+std::optional<QString> missingFileWarning(const QString& what, const QString& path);
+
 enum class FileChoice { Open, Save };
 // A window-modal file dialog whose message says which files are wanted;
 // the chosen path, or nothing on Cancel.
@@ -62,6 +69,24 @@ std::optional<QString> chooseFile(QWidget* parent, FileChoice mode, const QStrin
                                   const QString& message, const QStringList& nameFilters,
                                   const QString& startPath, const QString& defaultSuffix = {});
 } // namespace form
+
+// A port field that keeps what was typed: a number beyond its range stays
+// in the field, and the editor refuses to save it, rather than cutting it
+// to fit (99999 had become 9999 without a word).
+class PortField final : public QSpinBox {
+    Q_OBJECT
+public:
+    PortField(const QString& objectName, int minimum, QWidget* parent);
+    // Why the typed text is no port this field takes; empty when it is one.
+    QString problem(const QString& what) const;
+
+protected:
+    QValidator::State validate(QString& input, int& pos) const override;
+    void focusOutEvent(QFocusEvent* event) override;
+
+private:
+    bool typedOutOfRange() const;
+};
 
 // The row at the foot of every editor: a message line, Cancel, Save.
 class EditorButtons final : public QWidget {
@@ -124,6 +149,12 @@ protected:
     virtual void storeSettings(nlohmann::json& settings) const = 0;
     // Runs once the daemon took the save, before the page returns.
     virtual void afterSave() {}
+    // What the saved settings would not do (a file that does not exist),
+    // asked about before the save goes out.
+    virtual QStringList saveWarnings() const { return {}; }
+    // Why the page cannot be saved as it is (a port out of range); shown
+    // in place of saving.
+    virtual QString saveRefusal() const { return {}; }
 
     // Where a page puts its sections (inside the page's scroll area).
     QVBoxLayout* body() const { return body_; }

@@ -21,6 +21,12 @@ bool EmailSheet::onSave()
         buttons()->showFailure(QStringLiteral("Not saved: there is no link to BrantwellSrv."));
         return false;
     }
+    if (const QString why = saveRefusal(); !why.isEmpty()) {
+        buttons()->showFailure(QStringLiteral("Not saved: %1").arg(why));
+        return false;
+    }
+    if (!form::saveDespite(this, saveWarnings()))
+        return false;
     const nlohmann::json out = keysForMerge(context_.dataDir, [this](nlohmann::json& s) { storeSettings(s); });
     saving_ = true;
     buttons()->save()->setEnabled(false);

@@ -21,6 +21,10 @@ protected:
     // was none.
     const std::optional<nlohmann::json>& stored() const { return stored_; }
     virtual void storeSettings(nlohmann::json& settings) const = 0;
+    // Asked about before the save goes out (see form::saveDespite).
+    virtual QStringList saveWarnings() const { return {}; }
+    // Why the sheet cannot be saved as it is; shown in place of saving.
+    virtual QString saveRefusal() const { return {}; }
     bool onSave() final;
 
 private:

@@ -5,6 +5,7 @@
 
 #include "EditorPage.h"
 #include "Priority.h"
+#include "RecordTest.h"
 #include "SettingsValue.h"
 
 namespace brantwell {
@@ -117,22 +118,48 @@ FilterFields::FilterFields(QWidget* parent) : QWidget(parent)
     host->addWidget(new QLabel(QStringLiteral("/"), this));
     host->addWidget(mask_);
 
+    auto problem = [this](const char* name) {
+        auto* l = new QLabel(this);
+        l->setObjectName(QString::fromLatin1(name));
+        l->setWordWrap(true);
+        // Dark red on white: contrast well above 4.5:1.
+        l->setStyleSheet(QStringLiteral("color: #a30000;"));
+        l->hide();
+        return l;
+    };
+    nameProblem_ = problem("filterNameProblem");
+    hostProblem_ = problem("filterHostProblem");
+    facilityProblem_ = problem("filterFacilityProblem");
+    severityProblem_ = problem("filterSeverityProblem");
+    messageProblem_ = problem("filterMessageProblem");
+
     int row = 0;
     grid->addWidget(label(QStringLiteral("&Name:"), name_), row, 0);
     grid->addWidget(name_, row++, 1);
+    grid->addWidget(nameProblem_, row++, 1, 1, 2);
     grid->addWidget(label(QStringLiteral("&Host:"), ip_), row, 0);
     grid->addLayout(host, row, 1);
-    grid->addWidget(anyButton("anyHost", QStringLiteral("Any host"), &FilterFields::anyHost), row++, 2);
+    grid->addWidget(anyButton("anyHost", QStringLiteral("Any &host"), &FilterFields::anyHost), row++, 2);
+    grid->addWidget(hostProblem_, row++, 1, 1, 2);
     grid->addWidget(label(QStringLiteral("&Facility:"), facility_), row, 0);
     grid->addWidget(facility_, row, 1);
-    grid->addWidget(anyButton("anyFacility", QStringLiteral("Any facility"), &FilterFields::anyFacility), row++, 2);
+    grid->addWidget(anyButton("anyFacility", QStringLiteral("Any facilit&y"), &FilterFields::anyFacility), row++, 2);
+    grid->addWidget(facilityProblem_, row++, 1, 1, 2);
     grid->addWidget(label(QStringLiteral("&Severity:"), severity_), row, 0);
     grid->addWidget(severity_, row, 1);
-    grid->addWidget(anyButton("anySeverity", QStringLiteral("Any severity"), &FilterFields::anySeverity), row++, 2);
+    grid->addWidget(anyButton("anySeverity", QStringLiteral("Any se&verity"), &FilterFields::anySeverity), row++, 2);
+    grid->addWidget(severityProblem_, row++, 1, 1, 2);
     grid->addWidget(label(QStringLiteral("&Message:"), message_), row, 0);
     grid->addWidget(message_, row, 1);
-    grid->addWidget(anyButton("anyMessage", QStringLiteral("Any message"), &FilterFields::anyMessage), row++, 2);
+    grid->addWidget(anyButton("anyMessage", QStringLiteral("Any messa&ge"), &FilterFields::anyMessage), row++, 2);
+    grid->addWidget(messageProblem_, row++, 1, 1, 2);
     grid->setColumnStretch(1, 1);
+
+    // Checked on every change, typed or set by a button or a load.
+    for (auto* f : {name_, ip_, mask_, message_})
+        connect(f, &QLineEdit::textChanged, this, &FilterFields::check);
+    for (auto* list : {facility_, severity_})
+        connect(list, &QComboBox::currentTextChanged, this, &FilterFields::check);
 
     // Tab order follows the rows: each field, then its "any" button.
     QWidget::setTabOrder(name_, ip_);
@@ -148,6 +175,31 @@ FilterFields::FilterFields(QWidget* parent) : QWidget(parent)
     showNew();
 }
 
+void FilterFields::check()
+{
+    const auto show = [](QLabel* label, std::optional<std::string> why) {
+        if (why && !why->empty() && (*why)[0] >= 'a' && (*why)[0] <= 'z')
+            (*why)[0] = static_cast<char>((*why)[0] - 'a' + 'A');  // a sentence of its own
+        label->setText(why ? QString::fromStdString(*why) : QString());
+        label->setVisible(why.has_value());
+        return !why;
+    };
+    const std::string ip = ip_->text().toStdString();
+    const std::string mask = mask_->text().toStdString();
+    auto host = filterAddressProblem(ip);
+    if (!host)
+        host = filterMaskProblem(mask);
+    bool valid = show(nameProblem_, filterNameProblem(name_->text().toStdString()));
+    valid = show(hostProblem_, host) && valid;
+    valid = show(facilityProblem_, filterPatternProblem(facility_->currentText().toStdString(), "facility")) && valid;
+    valid = show(severityProblem_, filterPatternProblem(severity_->currentText().toStdString(), "severity")) && valid;
+    valid = show(messageProblem_, filterPatternProblem(message_->text().toStdString(), "message")) && valid;
+    if (valid != valid_) {
+        valid_ = valid;
+        Q_EMIT validityChanged(valid_);
+    }
+}
+
 void FilterFields::showNew(const QString& name)
 {
     name_->setEnabled(true);
@@ -161,10 +213,15 @@ void FilterFields::showNew(const QString& name)
 void FilterFields::showRecord(const nlohmann::json& record)
 {
     name_->setText(textOf(record, "Name"));
-    name_->setEnabled(false);  // a filter keeps the name it was made with
+    // A filter keeps the name it was made with, unless it has none (a
+    // file edited by hand): then it can be given one.
+    name_->setEnabled(filterNameProblem(name_->text().toStdString()).has_value());
     ip_->setText(textOf(record, "IP"));
     // The mask is shown by its integer value ("24 bits" reads as 24).
-    mask_->setText(QString::number(readInteger(record, "Mask").value_or(0)));
+    // A stored text that is no mask ("ab-7", "40") is shown as it is, with
+    // its reason, rather than quietly turned into another range.
+    const QString mask = textOf(record, "Mask");
+    mask_->setText(filterMaskProblem(mask.toStdString()) ? mask : QString::number(mask.trimmed().toInt()));
     showPattern(facility_, textOf(record, "Facility"));
     showPattern(severity_, textOf(record, "Severity"));
     message_->setText(textOf(record, "Message"));

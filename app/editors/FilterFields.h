@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStringList>
@@ -41,9 +42,15 @@ public:
 
     QLineEdit* nameField() const { return name_; }
 
+    // Whether every field holds what the daemon can use: a name, an IPv4
+    // address, a mask from 0 to 32, patterns that are not empty. Each field
+    // that does not shows why beside it.
+    bool isValid() const { return valid_; }
+
 Q_SIGNALS:
     // A field changed by the user or by an "any" button.
     void edited();
+    void validityChanged(bool valid);
 
 private:
     QLineEdit* name_ = nullptr;
@@ -52,6 +59,16 @@ private:
     QComboBox* facility_ = nullptr;
     QComboBox* severity_ = nullptr;
     QLineEdit* message_ = nullptr;
+    // One reason line per field, in the row below it; hidden when the
+    // field is right.
+    QLabel* nameProblem_ = nullptr;
+    QLabel* hostProblem_ = nullptr;
+    QLabel* facilityProblem_ = nullptr;
+    QLabel* severityProblem_ = nullptr;
+    QLabel* messageProblem_ = nullptr;
+    bool valid_ = true;
+
+    void check();
 };
 
 } // namespace brantwell

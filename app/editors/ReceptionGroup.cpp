@@ -11,11 +11,9 @@ namespace brantwell {
 
 namespace {
 
-QSpinBox* portField(const QString& objectName, QWidget* parent)
+PortField* portField(const QString& objectName, QWidget* parent)
 {
-    auto* field = new QSpinBox(parent);
-    field->setObjectName(objectName);
-    field->setRange(0, 65535);
+    auto* field = new PortField(objectName, 0, parent);
     field->setSpecialValueText(QStringLiteral("Off"));
     field->setFixedWidth(110);
     return field;
@@ -93,6 +91,14 @@ void ReceptionGroup::store(nlohmann::json& settings) const
         const std::string value = field->text().trimmed().toStdString();
         storeIfUsed(settings, k, value, !value.empty());
     }
+}
+
+QString ReceptionGroup::problem() const
+{
+    QString why = tcpPort_->problem(QStringLiteral("TCP port"));
+    if (why.isEmpty())
+        why = tlsPort_->problem(QStringLiteral("TLS port"));
+    return why;
 }
 
 } // namespace brantwell

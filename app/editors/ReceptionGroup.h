@@ -8,6 +8,8 @@
 #include <QLineEdit>
 #include <QSpinBox>
 
+#include "EditorPage.h"
+
 #include <nlohmann/json.hpp>
 
 namespace brantwell {
@@ -19,13 +21,16 @@ public:
 
     void load(const nlohmann::json& settings);
     void store(nlohmann::json& settings) const;
+    // Why the ports cannot be saved as typed; empty when they can.
+    QString problem() const;
+
 
 Q_SIGNALS:
     void edited();
 
 private:
-    QSpinBox* tcpPort_ = nullptr;
-    QSpinBox* tlsPort_ = nullptr;
+    PortField* tcpPort_ = nullptr;
+    PortField* tlsPort_ = nullptr;
     QLineEdit* certificate_ = nullptr;
     QLineEdit* key_ = nullptr;
     QLineEdit* caFile_ = nullptr;

@@ -1,6 +1,7 @@
 #include "RecipientsList.h"
 
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QVBoxLayout>
@@ -54,13 +55,26 @@ RecipientsList::RecipientsList(QWidget* parent) : QWidget(parent)
     column->addLayout(foot);
 
     connect(field_, &QLineEdit::textChanged, this, [this](const QString& text) { add_->setEnabled(!text.isEmpty()); });
-    // Enter in the field adds, rather than saving the whole sheet.
-    connect(field_, &QLineEdit::returnPressed, this, [this] {
-        if (!field_->text().isEmpty())
-            addRecipient();
-    });
+    // Enter in the field adds the address and does nothing else: the
+    // key is taken here, so the sheet's default button never sees it.
+    field_->installEventFilter(this);
     connect(add_, &QPushButton::clicked, this, &RecipientsList::addRecipient);
     connect(remove_, &QPushButton::clicked, this, &RecipientsList::removeRecipient);
+}
+
+bool RecipientsList::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == field_ && (event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride)) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)
+            && (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+            if (event->type() == QEvent::KeyPress)
+                addRecipient();
+            event->accept();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void RecipientsList::setAddresses(const QStringList& addresses)

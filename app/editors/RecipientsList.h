@@ -25,6 +25,9 @@ public:
 
     QLineEdit* field() const { return field_; }
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     QLineEdit* field_ = nullptr;
     QPushButton* add_ = nullptr;

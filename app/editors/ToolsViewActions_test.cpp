@@ -248,6 +248,35 @@ private Q_SLOTS:
         child<QSlider>(sheet, "timeoutSlider")->setValue(5);
         QCOMPARE(child<QSpinBox>(sheet, "emailTimeout")->value(), 5);
         child<QComboBox>(sheet, "emailSecurity")->setCurrentIndex(0);
+        // A port typed beyond 65535 stays as typed and is refused, not cut
+        // to 9999 or 65535.
+        auto* port = child<QSpinBox>(sheet, "emailPort");
+        port->setFocus();
+        port->selectAll();
+        QTest::keyClicks(port, "99999");
+        child<QLineEdit>(sheet, "emailServer")->setFocus();  // leaving the field changes nothing
+        QCOMPARE(port->text(), QStringLiteral("99999"));
+        click(sheet, "saveButton");
+        QCOMPARE(child<QLabel>(sheet, "saveMessage")->text(),
+                 QStringLiteral("Not saved: Port \"99999\" is not a port from 1 to 65535."));
+        QVERIFY(sheet->isVisible());
+        port->setValue(25);
+        // No server: said before saving; "Go back" keeps the sheet, "Save
+        // anyway" saves.
+        QString warned;
+        testkit::whenMessageBox([&warned](QMessageBox* box) {
+            warned = box->informativeText();
+            box->reject();
+        });
+        click(sheet, "saveButton");
+        QTRY_VERIFY(!warned.isEmpty());
+        QCOMPARE(warned, QStringLiteral("No mail server is set: no e-mail can be sent, neither by actions nor as a test."));
+        QVERIFY(sheet->isVisible());
+        testkit::whenMessageBox([](QMessageBox* box) {
+            for (auto* b : box->buttons())
+                if (box->buttonRole(b) == QMessageBox::AcceptRole)
+                    b->click();
+        });
         click(sheet, "saveButton");
         QVERIFY(closed(page_.get(), "emailServer"));
         const json s = daemon_->settingsFile();
@@ -339,8 +368,15 @@ private Q_SLOTS:
         click(sheet, "saveButton");
         QCOMPARE(alert, QStringLiteral("No recipients selected"));
 
+        // Enter in the field adds the address and nothing else: no mail
+        // goes out until the button is pressed.
         QTest::keyClicks(child(sheet, "recipientField"), "ops@example.com");
-        click(sheet, "addRecipient");
+        QTest::keyClick(child(sheet, "recipientField"), Qt::Key_Return);
+        QTest::keyClick(child(sheet, "recipientField"), Qt::Key_Enter, Qt::KeypadModifier);  // empty: nothing
+        QCOMPARE(child<QListWidget>(sheet, "recipientsList")->count(), 1);
+        QVERIFY(sheet->isVisible());
+        QTest::qWait(1500);
+        QCOMPARE(smtpd.messages().size(), 0u);
         click(sheet, "saveButton");
         auto* message = child<QLabel>(sheet, "saveMessage");
         QTRY_COMPARE_WITH_TIMEOUT(message->text(), QStringLiteral("The mail server accepted the test message."), 20000);
@@ -416,8 +452,11 @@ private Q_SLOTS:
         click(run, "saveButton");
         click(editor, "actionEmail");
         auto* mail = shown(editor, "commandEmail");
+        // Enter adds each address and leaves the sheet open.
         QTest::keyClicks(child(mail, "recipientField"), "ops@example.com");
-        click(mail, "addRecipient");
+        QTest::keyClick(child(mail, "recipientField"), Qt::Key_Return);
+        QVERIFY(mail->isVisible());
+        QCOMPARE(child<QListWidget>(mail, "recipientsList")->count(), 1);
         click(mail, "saveButton");
         click(editor, "actionEvent");
         auto* event = shown(editor, "commandEvent");

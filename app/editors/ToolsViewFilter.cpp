@@ -30,6 +30,9 @@ ToolsViewFilter::ToolsViewFilter(QWidget* parent, const std::optional<nlohmann::
     } else {
         fields_->showNew();
     }
+    // Save only once the daemon can use the filter.
+    buttons()->save()->setEnabled(fields_->isValid());
+    connect(fields_, &FilterFields::validityChanged, buttons()->save(), &QPushButton::setEnabled);
     setMinimumWidth(520);
     resize(sizeHint().expandedTo(QSize(560, 0)));
     blank->setFocus(Qt::OtherFocusReason);

@@ -294,8 +294,20 @@ void ToolsViewOptions::buildPopups()
             markChanged();
         });
     }
-    grid->addLayout(popupBoxes, 1, 0, Qt::AlignTop);
-    grid->addLayout(playBoxes, 1, 1, Qt::AlignTop);
+    // Both columns list the same severities: the headings say which is which.
+    const auto heading = [box](const char* name, const QString& text) {
+        auto* l = new QLabel(text, box);
+        l->setObjectName(QString::fromLatin1(name));
+        l->setContentsMargins(form::kMargin, form::kRowSpacing, 0, 0);
+        QFont bold = l->font();
+        bold.setBold(true);
+        l->setFont(bold);
+        return l;
+    };
+    grid->addWidget(heading("popupColumnHeading", QStringLiteral("Popup for these severities")), 1, 0);
+    grid->addWidget(heading("playColumnHeading", QStringLiteral("Sound for these severities")), 1, 1);
+    grid->addLayout(popupBoxes, 2, 0, Qt::AlignTop);
+    grid->addLayout(playBoxes, 2, 1, Qt::AlignTop);
     grid->setColumnStretch(0, 1);
     grid->setColumnStretch(1, 1);
     body()->addWidget(box);
@@ -705,6 +717,20 @@ void ToolsViewOptions::afterSave()
     nlohmann::json saved = nlohmann::json::object();
     storeSettings(saved);
     Q_EMIT settingsSaved(AppSettings::fromDictionary(saved));
+}
+
+QStringList ToolsViewOptions::saveWarnings() const
+{
+    QStringList out;
+    if (popupSound_->isChecked())
+        if (auto w = form::missingFileWarning(QStringLiteral("The sound file"), popupSoundFile_->text().trimmed()))
+            out << *w + QStringLiteral(" No sound will play.");
+    return out;
+}
+
+QString ToolsViewOptions::saveRefusal() const
+{
+    return reception_->problem();
 }
 
 } // namespace brantwell

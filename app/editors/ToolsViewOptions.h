@@ -62,6 +62,8 @@ protected:
     void loadSettings(const nlohmann::json& settings, bool fileRead) override;
     void storeSettings(nlohmann::json& settings) const override;
     void afterSave() override;
+    QStringList saveWarnings() const override;
+    QString saveRefusal() const override;
 
 private:
     struct Row {

@@ -9,6 +9,7 @@
 #include <QWheelEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
@@ -16,6 +17,7 @@
 
 #include "editors/ToolsViewFilter.h"
 #include "editors/ToolsViewOptions.h"
+#include "testkit/Dialogs.h"
 #include "testkit/EditorBench.h"
 
 using namespace brantwell;
@@ -180,7 +182,16 @@ private Q_SLOTS:
         QCOMPARE(c<QSpinBox>("popupTimeout")->value(), 10);
         box("popupDisplayNotice")->click();  // off and on: once, at the end
         box("popupDisplayNotice")->click();
+        // The sound file is not there: said before saving, saved anyway.
+        QString warned;
+        testkit::whenMessageBox([&warned](QMessageBox* b) {
+            warned = b->informativeText();
+            for (auto* button : b->buttons())
+                if (b->buttonRole(button) == QMessageBox::AcceptRole)
+                    button->click();
+        });
         json sent = save();
+        QCOMPARE(warned, QStringLiteral("The sound file \"/tmp/ding.wav\" does not exist. No sound will play."));
         json expected = kNineNames;
         expected.erase(5);
         expected.push_back("Notice");
@@ -351,6 +362,86 @@ private Q_SLOTS:
         QCOMPARE(save()["includeFiltersArray"], json({filter("a", "*a*"), changed}));
     }
 
+    // Each field the daemon could not use keeps Save off and says why beside
+    // it; Enter then saves nothing. Put right, the filter is saved.
+    void theFilterEditorRefusesEachUnusableField()
+    {
+        open(nullptr);
+        c<QPushButton>("includeFiltersAdd")->click();
+        ToolsViewFilter* sheet = page_->filterView();
+        QVERIFY(sheet && sheet->isNew());
+        auto* saveSheet = child<QPushButton>(*sheet, "saveButton");
+        QVERIFY(saveSheet->isEnabled());
+        struct Case {
+            const char* field;
+            const char* typed;
+            const char* problemLabel;
+            const char* said;
+        };
+        const Case cases[] = {
+            {"filterIP", "999.1.1.1", "filterHostProblem", "\"999.1.1.1\" is not an IPv4 address"},
+            {"filterIP", "10.0.0", "filterHostProblem", "\"10.0.0\" is not an IPv4 address"},
+            {"filterIP", "", "filterHostProblem", "No address; 0.0.0.0 with mask 0 takes every host"},
+            {"filterMask", "40", "filterHostProblem", "Mask \"40\" is not a prefix length from 0 to 32"},
+            {"filterMask", "ab-7", "filterHostProblem", "Mask \"ab-7\" is not a prefix length from 0 to 32"},
+            {"filterMask", "-1", "filterHostProblem", "Mask \"-1\" is not a prefix length from 0 to 32"},
+            {"filterName", "", "filterNameProblem", "The name is empty"},
+            {"filterName", "  ", "filterNameProblem", "The name is empty"},
+            {"filterMessage", "", "filterMessageProblem", "The message pattern is empty; * matches any text"},
+        };
+        for (const auto& k : cases) {
+            auto* field = child<QLineEdit>(*sheet, k.field);
+            const QString before = field->text();
+            field->selectAll();
+            QTest::keyClick(field, Qt::Key_Delete);
+            QTest::keyClicks(field, k.typed);
+            auto* problem = child<QLabel>(*sheet, k.problemLabel);
+            QVERIFY2(!saveSheet->isEnabled(), k.typed);
+            QVERIFY2(problem->isVisibleTo(sheet), k.typed);
+            QVERIFY2(problem->text().startsWith(k.said), qPrintable(problem->text()));
+            QTest::keyClick(field, Qt::Key_Return);
+            QVERIFY2(page_->filterView() && sheet->isVisible(), "Enter saved an unusable filter");
+            field->setText(before);
+            QVERIFY(saveSheet->isEnabled());
+            QVERIFY(!problem->isVisibleTo(sheet));
+        }
+        auto* severity = child<QComboBox>(*sheet, "filterSeverity");
+        severity->setEditText("");
+        QVERIFY(!saveSheet->isEnabled());
+        QVERIFY(child<QLabel>(*sheet, "filterSeverityProblem")->text().startsWith("The severity pattern is empty"));
+        child<QPushButton>(*sheet, "anySeverity")->click();
+        QVERIFY(saveSheet->isEnabled());
+
+        child<QLineEdit>(*sheet, "filterName")->setText("lab");
+        child<QLineEdit>(*sheet, "filterIP")->setText("192.168.1.0");
+        child<QLineEdit>(*sheet, "filterMask")->setText("24");
+        saveSheet->click();
+        QTRY_VERIFY(!page_->filterView());
+        json lab = filter("lab", "*");
+        lab["IP"] = "192.168.1.0";
+        lab["Mask"] = "24";
+        QCOMPARE(save()["includeFiltersArray"], json({lab}));
+    }
+
+    // A record edited by hand with a mask the daemon cannot use is shown as
+    // stored, with its reason, not quietly read as another range.
+    void aStoredUnusableMaskIsShownWithItsReason()
+    {
+        json odd = filter("odd", "*");
+        odd["Mask"] = "ab-7";
+        const json settings{{"includeFiltersArray", {odd}}};
+        open(&settings);
+        c<QTableWidget>("includeFiltersTable")->selectRow(0);
+        c<QPushButton>("includeFiltersEdit")->click();
+        ToolsViewFilter* sheet = page_->filterView();
+        QVERIFY(sheet);
+        QCOMPARE(child<QLineEdit>(*sheet, "filterMask")->text(), QString("ab-7"));
+        QVERIFY(!child<QPushButton>(*sheet, "saveButton")->isEnabled());
+        QVERIFY(child<QLabel>(*sheet, "filterHostProblem")->isVisibleTo(sheet));
+        QTest::keyClick(sheet, Qt::Key_Escape);
+        QTRY_VERIFY(!page_->filterView());
+    }
+
     void removingOneOfTwoIdenticalFiltersRemovesBoth()
     {
         const json settings{
@@ -398,12 +489,35 @@ private Q_SLOTS:
         QVERIFY(c<QRadioButton>("dateLocale")->isChecked());
         QCOMPARE(c<QTableWidget>("includeFiltersTable")->rowCount(), 1);
         c<QRadioButton>("hostsByAddress")->click();
+        testkit::whenMessageBox([](QMessageBox* b) {  // the sound file "12" is not there
+            for (auto* button : b->buttons())
+                if (b->buttonRole(button) == QMessageBox::AcceptRole)
+                    button->click();
+        });
         const json sent = save();
         QCOMPARE(sent["severityError"], json(7));  // untouched: kept as stored
         QCOMPARE(sent["removalDebugUnits"], json(-1));
         QCOMPARE(sent["includeFiltersArray"], json::array({json{{"a", 1}}}));
         QCOMPARE(sent["excludeFiltersArray"], json::array());
         QCOMPARE(sent["popupSound"], json("12"));
+    }
+
+    void aPortBeyondTheRangeIsRefusedAsTyped()
+    {
+        open(nullptr);
+        auto* tcp = c<QSpinBox>("receptionTcpPort");
+        tcp->setFocus();
+        tcp->selectAll();
+        QTest::keyClicks(tcp, "99999");
+        c<QLineEdit>("receptionTlsCertificate")->setFocus();
+        QCOMPARE(tcp->text(), QStringLiteral("99999"));
+        c<QPushButton>("saveButton")->click();
+        QCOMPARE(c<QLabel>("saveMessage")->text(),
+                 QStringLiteral("Not saved: TCP port \"99999\" is not a port from 0 to 65535."));
+        QTest::qWait(200);
+        QVERIFY(bench_->peer->commands.isEmpty());
+        tcp->setValue(6601);
+        QCOMPARE(save()["receptionTcpPort"], json(6601));
     }
 
     void theReceptionGroupWritesItsKeysOnlyOnceTheyAreUsed()

@@ -1,5 +1,8 @@
 #include "DaemonLink.h"
 
+#include <QDBusConnectionInterface>
+#include <QDBusReply>
+
 #include <QDBusArgument>
 #include <QDBusError>
 #include <QDBusMetaType>
@@ -69,6 +72,14 @@ void DaemonLink::mergeSettings(const nlohmann::json& keys, Outcome done)
     auto group = std::make_shared<Group>();
     group->done = std::move(done);
     send(saveCommand(keys, "merge"), group);
+}
+
+bool DaemonLink::daemonRuns() const
+{
+    if (!connection_.isConnected() || !connection_.interface())
+        return false;
+    const QDBusReply<bool> owned = connection_.interface()->isServiceRegistered(QString::fromLatin1(kDaemonService));
+    return owned.isValid() && owned.value();
 }
 
 void DaemonLink::updateEvents(const DeletionCounts& counts)

@@ -66,6 +66,13 @@ public:
     // daemon); false when the bus refused the listening.
     bool subscribe();
 
+    // Whether the daemon owns its name on the bus now. Asks the bus, never
+    // the daemon, so it answers at once even when the daemon hangs.
+    bool daemonRuns() const;
+
+    // The bus the daemon is reached on, for questions of other parts.
+    QDBusConnection connection() const { return connection_; }
+
     // The event dictionaries of one "Brantwell" signal; entries without a
     // known Type or with a missing field are left out.
     static std::vector<Announcement> parseAnnouncement(const QDBusMessage& signal);

@@ -150,8 +150,25 @@ QString ScanView::allChosenText() const
     return shown == 1 ? QStringLiteral("the 1 event shown") : QStringLiteral("the %1 events shown").arg(shown);
 }
 
+bool ScanView::daemonRunsOrSay()
+{
+    if (link_->daemonRuns())
+        return true;
+    // Taking the rows out of the list alone would hide lines that stay in
+    // the files and come back at the next start.
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Brantwell"),
+                    QStringLiteral("BrantwellSrv must run to delete events."), QMessageBox::Ok, this);
+    box.setObjectName(QStringLiteral("daemonNotRunningAlert"));
+    box.setInformativeText(QStringLiteral("Nothing was deleted. The daemon takes the lines out of the event files; "
+                                          "start it (systemctl start BrantwellSrv) and try again."));
+    box.exec();
+    return false;
+}
+
 void ScanView::deleteEvents()
 {
+    if (!daemonRunsOrSay())
+        return;
     const bool selected = tableView_->selectionModel()->hasSelection();
     // With a search in the box "all" is only what the list shows: the
     // alerts say so instead of promising every event.
@@ -175,6 +192,9 @@ void ScanView::deleteEvents()
 
 DeletionCounts ScanView::deleteChosen(bool all)
 {
+    // Asked again: the daemon may have stopped while the question was open.
+    if (!daemonRunsOrSay())
+        return {};
     std::vector<int> sourceRows;
     for (const int row : chosenRows(all))
         sourceRows.push_back(proxy_->mapToSource(proxy_->index(row, 0)).row());

@@ -44,6 +44,8 @@ Q_SIGNALS:
     void syslogActions();
 
 private:
+    // False, after telling the user why, when the daemon does not run.
+    bool daemonRunsOrSay();
     QList<int> chosenRows(bool all) const;  // proxy rows, display order
     // What "all" means in the alerts: every event, or while a search limits
     // the list, only the rows it shows ("the 3 events shown").

@@ -143,6 +143,35 @@ private Q_SLOTS:
         QCOMPARE(peer_->commands.size(), 0);
     }
 
+    // No daemon owns the name: Delete and "Delete all" remove nothing from
+    // the list, send nothing, and say that the daemon must run.
+    void deletesNothingWhileTheDaemonIsStopped()
+    {
+        const EventRecord events[] = {{"1", "User.Notice", "a", "m1"}, {"2", "Mail.Error", "b", "m2"}};
+        model_->addEvents(events);
+        peer_.reset();
+        QTRY_VERIFY(!link_->daemonRuns());
+        for (const bool selectOne : {true, false}) {
+            if (selectOne)
+                select({0});
+            else
+                view_->tableView()->clearSelection();
+            QString said;
+            testkit::whenMessageBox([&said](QMessageBox* box) {
+                said = box->text() + QLatin1Char('|') + box->informativeText();
+                box->accept();
+            });
+            view_->deleteEvents();
+            QVERIFY2(said.startsWith(QStringLiteral("BrantwellSrv must run to delete events.|Nothing was deleted.")),
+                     qPrintable(said));
+            QCOMPARE(model_->rowCount(), 2);
+            QCOMPARE(model_->count(5), 1);
+        }
+        testkit::whenMessageBox([](QMessageBox* box) { box->accept(); });
+        QVERIFY(view_->deleteChosen(true).empty());
+        QCOMPARE(model_->rowCount(), 2);
+    }
+
     void deletesAllShownRowsWhenAllIsChecked()
     {
         const EventRecord events[] = {{"1", "User.Notice", "a", "m1"}, {"2", "User.Notice", "b", "m2"},

@@ -1,12 +1,16 @@
 #include "HomeView.h"
 
+#include <QDBusArgument>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
 #include "common/AppSettings.h"
 #include "HomeStatus.h"
-#include "ProcessCheck.h"
+#include "BusNames.h"
 #include "SettingsValue.h"
 #include "common/SeverityImages.h"
 
@@ -100,14 +104,28 @@ void HomeView::build()
     statuses->addWidget(label(this, nullptr, QStringLiteral("Syslog service:")), 0, 0);
     statusMonitor_ = label(this, "statusMonitor");
     statuses->addWidget(statusMonitor_, 0, 1);
-    statuses->addWidget(label(this, nullptr, QStringLiteral("Automatic actions:")), 1, 0);
+    statuses->addWidget(label(this, nullptr, QStringLiteral("Reception:")), 1, 0, Qt::AlignTop);
+    statusReception_ = label(this, "statusReception");
+    statusReception_->setWordWrap(true);
+    statuses->addWidget(statusReception_, 1, 1);
+    statuses->addWidget(label(this, nullptr, QStringLiteral("Automatic actions:")), 2, 0);
     statusActions_ = label(this, "statusActions");
-    statuses->addWidget(statusActions_, 1, 1);
-    statuses->addWidget(label(this, nullptr, QStringLiteral("Export:")), 2, 0);
+    statuses->addWidget(statusActions_, 2, 1);
+    statuses->addWidget(label(this, nullptr, QStringLiteral("Export:")), 3, 0);
     statusExport_ = label(this, "statusExport");
-    statuses->addWidget(statusExport_, 2, 1);
+    statuses->addWidget(statusExport_, 3, 1);
     statuses->setColumnStretch(1, 1);
+    statuses->setVerticalSpacing(6);
     body->addLayout(statuses);
+    // Problems the daemon knows of, each with its reason; dark red on
+    // white reads at well above 4.5:1.
+    statusWarnings_ = label(this, "statusWarnings");
+    statusWarnings_->setWordWrap(true);
+    statusWarnings_->setTextFormat(Qt::PlainText);
+    statusWarnings_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    statusWarnings_->setStyleSheet(QStringLiteral("color: #a30000; margin-left: 4px; margin-top: 10px;"));
+    statusWarnings_->hide();
+    body->addWidget(statusWarnings_);
     body->addStretch(1);
 
     statusVersion_ = label(this, "statusVersion", versionLine());
@@ -150,11 +168,82 @@ void HomeView::setEventsStatus()
     eventsBar_->setStartColor(look.bandStart);
 }
 
+void HomeView::setDaemonBus(QDBusConnection bus)
+{
+    bus_ = std::move(bus);
+}
+
 void HomeView::setMonitorStatus()
 {
-    statusMonitor_->setText(isProcessRunning(kDaemonProcessName, procRoot_)
-                                ? QStringLiteral("Running")
-                                : QStringLiteral("Stopped"));
+    if (!bus_ || !bus_->isConnected()) {
+        showDaemonStatus({}, QStringLiteral("no connection to the system bus"));
+        return;
+    }
+    // One question at a time; a refresh meanwhile asks again after it.
+    if (asking_) {
+        askAgain_ = true;
+        return;
+    }
+    asking_ = true;
+    auto call = QDBusMessage::createMethodCall(QString::fromLatin1(bus::kService), QString::fromLatin1(bus::kObjectPath),
+                                               QString::fromLatin1(bus::kInterface),
+                                               QString::fromLatin1(bus::kGetStatus));
+    // Asked without waiting: the page never stops for a daemon that hangs.
+    auto* watcher = new QDBusPendingCallWatcher(bus_->asyncCall(call, 5000), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
+        w->deleteLater();
+        asking_ = false;
+        const QDBusMessage reply = w->reply();
+        QMap<QString, QString> status;
+        QString failure;
+        if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty())
+            reply.arguments().constFirst().value<QDBusArgument>() >> status;
+        else if (reply.errorName() == QStringLiteral("org.freedesktop.DBus.Error.ServiceUnknown")
+                 || reply.errorName() == QStringLiteral("org.freedesktop.DBus.Error.NameHasNoOwner"))
+            failure = QStringLiteral("BrantwellSrv is not running");
+        else
+            failure = QStringLiteral("BrantwellSrv does not answer: %1").arg(reply.errorMessage());
+        showDaemonStatus(status, failure);
+        if (askAgain_) {
+            askAgain_ = false;
+            setMonitorStatus();
+        }
+    });
+}
+
+void HomeView::showDaemonStatus(const QMap<QString, QString>& status, const QString& failure)
+{
+    if (!failure.isEmpty()) {
+        statusMonitor_->setText(QStringLiteral("Stopped (%1)").arg(failure));
+        statusReception_->setText(QStringLiteral("No events are received while the daemon does not run."));
+        statusWarnings_->hide();
+        return;
+    }
+    statusMonitor_->setText(QStringLiteral("Running"));
+    QStringList reception;
+    for (const auto& [key, name] : {std::pair{"udp", "UDP"}, {"tcp", "TCP"}, {"tls", "TLS"}}) {
+        const QString state = status.value(QLatin1String(key) + QStringLiteral("Reception"));
+        const QString detail = status.value(QLatin1String(key) + QStringLiteral("ReceptionDetail"));
+        if (state.isEmpty())
+            continue;  // a daemon that does not tell
+        if (state == QStringLiteral("receiving"))
+            reception << QStringLiteral("%1: receiving%2").arg(QLatin1String(name), detail.isEmpty() ? QString() : QStringLiteral(" on ") + detail);
+        else if (state == QStringLiteral("off"))
+            reception << QStringLiteral("%1: off").arg(QLatin1String(name));
+        else
+            reception << QStringLiteral("%1: not receiving%2").arg(QLatin1String(name), detail.isEmpty() ? QString() : QStringLiteral(" (") + detail + QLatin1Char(')'));
+    }
+    statusReception_->setText(reception.isEmpty() ? QStringLiteral("Not told by the daemon") : reception.join(QLatin1Char('\n')));
+    QStringList warnings;
+    for (const auto& [key, what] : {std::pair{"textExportProblem", "Text export"},
+                                    {"databaseExportProblem", "Database export"},
+                                    {"mailProblem", "E-mail"}}) {
+        const QString text = status.value(QLatin1String(key));
+        if (!text.isEmpty())
+            warnings << QStringLiteral("Warning: %1: %2").arg(QLatin1String(what), text);
+    }
+    statusWarnings_->setText(warnings.join(QLatin1Char('\n')));
+    statusWarnings_->setVisible(!warnings.isEmpty());
 }
 
 void HomeView::setActionsStatus()

@@ -4,9 +4,12 @@
 #pragma once
 
 #include <array>
+#include <optional>
 #include <string>
 
+#include <QDBusConnection>
 #include <QLabel>
+#include <QMap>
 #include <QWidget>
 
 #include "events/EventListModel.h"
@@ -27,8 +30,14 @@ public:
     void refresh();
 
     int severityStatus() const { return severityStatus_; }
-    // Where the process table is read; tests point it at a directory of their own.
-    void setProcRoot(std::string procRoot) { procRoot_ = std::move(procRoot); }
+    // The bus on which the daemon is asked how it is; without one the
+    // page says the daemon cannot be reached.
+    void setDaemonBus(QDBusConnection bus);
+    // Shows what the daemon answered to getStatus (`status`), or, when it
+    // did not answer, why (`failure`). Called when the answer arrives.
+    void showDaemonStatus(const QMap<QString, QString>& status, const QString& failure);
+    // True while a status question is on its way.
+    bool isAsking() const { return asking_; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -38,7 +47,9 @@ private:
 
     const EventListModel* events_;
     std::string dataDir_;
-    std::string procRoot_ = "/proc";
+    std::optional<QDBusConnection> bus_;
+    bool asking_ = false;
+    bool askAgain_ = false;
     int severityStatus_ = 0;
 
     std::array<QLabel*, kSeverityRows> eventCounts_{};
@@ -50,6 +61,8 @@ private:
     QLabel* statusMonitor_ = nullptr;
     QLabel* statusActions_ = nullptr;
     QLabel* statusExport_ = nullptr;
+    QLabel* statusReception_ = nullptr;  // per transport, receiving or why not
+    QLabel* statusWarnings_ = nullptr;   // problems the daemon knows of
     QLabel* statusVersion_ = nullptr;
 };
 

@@ -1,14 +1,15 @@
 // The Home page: overall status from counts and display classes, the
-// statements read from the settings file, and the daemon check.
+// statements read from the settings file, and the daemon's own answer.
 #include <QtTest>
 
 #include <QDir>
 #include <QLabel>
 #include <QProcess>
+#include <QUdpSocket>
 
 #include "HomeStatus.h"
 #include "HomeView.h"
-#include "ProcessCheck.h"
+#include "testkit/RealDaemon.h"
 #include "testkit/StoreDir.h"
 
 using namespace brantwell;
@@ -132,44 +133,67 @@ private Q_SLOTS:
         QCOMPARE(text(home, "statusVersion"), QStringLiteral("Linux program ") + QStringLiteral(BRANTWELL_VERSION));
     }
 
-    void comparesTheWholeCommandName()
+    // The daemon check asks the daemon itself on the bus: with one that
+    // runs, the page says so, per transport whether it receives, and what
+    // the daemon knows to be wrong; once it is stopped, that it is not
+    // running (a process of that name elsewhere counts for nothing).
+    void asksTheRealDaemonAndSaysWhenItStopped()
     {
-        QTemporaryDir proc;
-        auto addProcess = [&](const char* pid, const char* comm) {
-            QVERIFY(QDir(proc.path()).mkpath(QString::fromLatin1(pid)));
-            QFile f(proc.filePath(QString::fromLatin1(pid) + QStringLiteral("/comm")));
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(comm);
+        if (const QString why = testkit::RealDaemon::missing(); !why.isEmpty())
+            QSKIP(qPrintable(why));
+        // An export switched on without a location: the daemon exports
+        // nothing and knows it.
+        testkit::RealDaemon daemon(0, R"({"textInterval": 1, "textLocation": ""})");
+        QVERIFY(daemon.running());
+        EventListModel model;
+        HomeView home(&model, daemon.dataDir());
+        home.setDaemonBus(daemon.connect(QStringLiteral("home1")));
+        const auto askedAgain = [&] {
+            home.setMonitorStatus();
+            return QTest::qWaitFor([&] { return !home.isAsking(); }, 10000);
         };
-        addProcess("12", "BrantwellSrvOld\n");
-        addProcess("13", "Brantwell\n");
-        addProcess("self", "BrantwellSrv\n");  // not a process directory
-        QVERIFY(!isProcessRunning(kDaemonProcessName, proc.path().toStdString()));
+        QVERIFY(askedAgain());
+        QCOMPARE(text(home, "statusMonitor"), QStringLiteral("Running"));
+        QVERIFY2(text(home, "statusReception").contains(QStringLiteral("UDP: receiving on port %1").arg(daemon.port())),
+                 qPrintable(text(home, "statusReception")));
+        QVERIFY(text(home, "statusReception").contains(QStringLiteral("TCP: off")));
+        QTRY_VERIFY_WITH_TIMEOUT(askedAgain() && home.findChild<QLabel*>("statusWarnings")->isVisibleTo(&home), 10000);
+        QVERIFY2(text(home, "statusWarnings")
+                     .contains(QStringLiteral("Text export: textInterval is set but textLocation is empty")),
+                 qPrintable(text(home, "statusWarnings")));
 
+        daemon.stop();
+        QVERIFY(askedAgain());
+        QVERIFY2(text(home, "statusMonitor").startsWith(QStringLiteral("Stopped")), qPrintable(text(home, "statusMonitor")));
+        QVERIFY(!home.findChild<QLabel*>("statusWarnings")->isVisibleTo(&home));
+    }
+
+    void saysNotReceivingWhileAnotherSocketHoldsTheUdpPort()
+    {
+        if (const QString why = testkit::RealDaemon::missing(); !why.isEmpty())
+            QSKIP(qPrintable(why));
+        const std::uint16_t port = test::freeUdpPort();
+        QUdpSocket holder;
+        QVERIFY(holder.bind(QHostAddress::AnyIPv4, port));
+        testkit::RealDaemon daemon(port);
+        QVERIFY(daemon.running());
+        EventListModel model;
+        HomeView home(&model, daemon.dataDir());
+        home.setDaemonBus(daemon.connect(QStringLiteral("home2")));
+        home.setMonitorStatus();
+        QTRY_VERIFY(!home.isAsking());
+        QCOMPARE(text(home, "statusMonitor"), QStringLiteral("Running"));
+        QVERIFY2(text(home, "statusReception").startsWith(QStringLiteral("UDP: not receiving (")),
+                 qPrintable(text(home, "statusReception")));
+    }
+
+    void withoutABusSaysStopped()
+    {
         testkit::StoreDir store;
         EventListModel model;
         HomeView home(&model, store.path());
-        home.setProcRoot(proc.path().toStdString());
-        home.setMonitorStatus();
-        QCOMPARE(text(home, "statusMonitor"), QStringLiteral("Stopped"));
-
-        addProcess("14", "BrantwellSrv\n");
-        home.setMonitorStatus();
-        QCOMPARE(text(home, "statusMonitor"), QStringLiteral("Running"));
-        QVERIFY(!isProcessRunning(kDaemonProcessName, proc.filePath(QStringLiteral("missing")).toStdString()));
-    }
-
-    void findsARealProcessByItsCommandName()
-    {
-        QTemporaryDir dir;
-        const QString program = dir.filePath(QStringLiteral("BrantwellSrv"));
-        QVERIFY(QFile::copy(QStringLiteral("/bin/sleep"), program));
-        QProcess sleeper;
-        sleeper.start(program, {QStringLiteral("30")});
-        QVERIFY(sleeper.waitForStarted());
-        QVERIFY(isProcessRunning(kDaemonProcessName));
-        sleeper.kill();
-        sleeper.waitForFinished();
+        home.refresh();
+        QCOMPARE(text(home, "statusMonitor"), QStringLiteral("Stopped (no connection to the system bus)"));
     }
 };
 

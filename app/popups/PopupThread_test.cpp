@@ -155,6 +155,20 @@ private Q_SLOTS:
     // Classes come from the in-memory settings: row 2 (Alert) severe, row 4
     // (Error) normal, so an Alert.Error popup is red with the "Severe"
     // image, whatever any other store of preferences holds.
+    // The title reads at 4.5:1 or better on every band, including the
+    // colour of a value that is no display class.
+    void theTitleReadsOnEveryBand()
+    {
+        for (const std::int64_t displayClass : {0, 1, 2, 7}) {
+            const QColor band = PopupView::classColour(displayClass);
+            const double ratio = PopupView::contrastRatio(band, PopupView::titleTextColour(band));
+            QVERIFY2(ratio >= 4.5, qPrintable(QStringLiteral("class %1: %2:1").arg(displayClass).arg(ratio)));
+        }
+        // The measure itself: black on white is 21:1, white on the amber band about 1.5:1.
+        QCOMPARE(qRound(PopupView::contrastRatio(Qt::black, Qt::white)), 21);
+        QVERIFY(PopupView::contrastRatio(Qt::white, PopupView::classColour(1)) < 2.0);
+    }
+
     void popupShowsTheRowImageTheBandAndTheEventAtTheBottomRight()
     {
         settings_.iSeverity[1] = 2;

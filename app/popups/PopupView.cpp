@@ -1,5 +1,7 @@
 #include "PopupView.h"
 
+#include <cmath>
+
 #include <algorithm>
 #include <climits>
 
@@ -38,7 +40,7 @@ void PopupViewTitle::paintEvent(QPaintEvent*)
     QFont font = QApplication::font();
     font.setPointSize(13);
     painter.setFont(font);
-    painter.setPen(Qt::white);
+    painter.setPen(PopupView::titleTextColour(colour_));
     painter.drawText(rect(), Qt::AlignCenter, QStringLiteral("Brantwell Alert"));
 }
 
@@ -49,6 +51,28 @@ QColor PopupView::classColour(std::int64_t displayClass)
     case 2: return QColor::fromRgbF(0.8f, 0.0f, 0.0f);
     default: return QColor::fromRgbF(0.31f, 0.75f, 0.15f);
     }
+}
+
+namespace {
+
+double relativeLuminance(const QColor& c)
+{
+    const auto channel = [](double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+    return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+}
+
+} // namespace
+
+double PopupView::contrastRatio(const QColor& a, const QColor& b)
+{
+    const double la = relativeLuminance(a), lb = relativeLuminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+QColor PopupView::titleTextColour(const QColor& band)
+{
+    const QColor white(Qt::white), black(Qt::black);
+    return contrastRatio(band, white) >= contrastRatio(band, black) ? white : black;
 }
 
 PopupView::PopupView(Content content, QWidget* parent)

@@ -71,6 +71,11 @@ public:
 
     // Colour of a display class's band; green for values that are no class.
     static QColor classColour(std::int64_t displayClass);
+    // The title's text colour on a band: black or white, whichever reads
+    // better (white on the amber band read at 1.5:1).
+    static QColor titleTextColour(const QColor& band);
+    // WCAG contrast ratio of two opaque colours, 1 to 21.
+    static double contrastRatio(const QColor& a, const QColor& b);
 
 Q_SIGNALS:
     // Once, however the window was closed.

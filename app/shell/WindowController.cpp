@@ -39,6 +39,12 @@ WindowController::WindowController(StartOptions options, QDBusConnection bus, QW
     setWindowTitle(QStringLiteral("Brantwell"));
     events_ = new EventListModel(this);
     link_ = new DaemonLink(std::move(bus), this);
+    // The status bar shows only while it has a message: an empty strip
+    // under every page said nothing.
+    statusBar()->setObjectName(QStringLiteral("statusBar"));
+    statusBar()->hide();
+    connect(statusBar(), &QStatusBar::messageChanged, statusBar(),
+            [bar = statusBar()](const QString& message) { bar->setVisible(!message.isEmpty()); });
     connect(link_, &DaemonLink::commandFailed, this,
             [this](const QString& reason) { statusBar()->showMessage(reason, 20000); });
 
@@ -107,6 +113,7 @@ void WindowController::buildPages()
     pages_ = new QStackedWidget(this);
     pages_->setObjectName(QStringLiteral("pages"));
     homeView_ = new HomeView(events_, options_.dataDir, pages_);
+    homeView_->setDaemonBus(link_->connection());
     scanView_ = new ScanView(events_, link_, options_.syslogPort, pages_);
     auto* reports = new ReportsView(options_.dataDir, [this] { return settings_.newDateFormat; }, pages_);
     auto* tools = new ToolsView(pages_);
@@ -143,31 +150,39 @@ void WindowController::buildMenus()
     auto* toolbar = addToolBar(QStringLiteral("Pages"));
     toolbar->setObjectName(QStringLiteral("pagesToolBar"));
     toolbar->setMovable(false);
+    // Ctrl+1 to Ctrl+4 for the pages, as tabs are reached elsewhere.
     const std::pair<QString, void (WindowController::*)()> pages[] = {
-        {QStringLiteral("Home"), &WindowController::Home},
-        {QStringLiteral("Events"), &WindowController::Scan},
-        {QStringLiteral("Reports"), &WindowController::Reports},
-        {QStringLiteral("Tools"), &WindowController::Tools}};
+        {QStringLiteral("&Home"), &WindowController::Home},
+        {QStringLiteral("&Events"), &WindowController::Scan},
+        {QStringLiteral("&Reports"), &WindowController::Reports},
+        {QStringLiteral("&Tools"), &WindowController::Tools}};
+    int n = 0;
     for (const auto& [title, slot] : pages) {
         auto* action = menu->addAction(title, this, slot);
-        action->setObjectName(title.toLower() + QStringLiteral("Action"));
+        action->setObjectName(QString(title).remove(QLatin1Char('&')).toLower() + QStringLiteral("Action"));
+        action->setShortcut(QKeySequence(Qt::CTRL | static_cast<Qt::Key>(Qt::Key_1 + n++)));
+        action->setToolTip(QStringLiteral("%1 (%2)").arg(QString(title).remove(QLatin1Char('&')),
+                                                         action->shortcut().toString(QKeySequence::NativeText)));
         toolbar->addAction(action);
     }
     menu->addSeparator();
-    menu->addAction(QStringLiteral("About"), this, &WindowController::About)
+    auto* help = menu->addAction(QStringLiteral("Brantwell &Help"), this, &WindowController::Help);
+    help->setObjectName(QStringLiteral("helpAction"));
+    help->setShortcut(QKeySequence::HelpContents);  // F1
+    menu->addAction(QStringLiteral("&About"), this, &WindowController::About)
         ->setObjectName(QStringLiteral("aboutAction"));
     menu->addSeparator();
-    menu->addAction(QStringLiteral("Quit"), QKeySequence::Quit, qApp, &QApplication::quit);
+    menu->addAction(QStringLiteral("&Quit"), QKeySequence::Quit, qApp, &QApplication::quit);
 
     auto* spacer = new QWidget(toolbar);
     spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     toolbar->addWidget(spacer);
-    auto* help = new QToolButton(toolbar);
-    help->setObjectName(QStringLiteral("helpButton"));
-    help->setText(QStringLiteral("?"));
-    help->setToolTip(QStringLiteral("Help"));
-    connect(help, &QToolButton::clicked, this, &WindowController::HelpDropDown);
-    toolbar->addWidget(help);
+    auto* helpButton = new QToolButton(toolbar);
+    helpButton->setObjectName(QStringLiteral("helpButton"));
+    helpButton->setText(QStringLiteral("?"));
+    helpButton->setToolTip(QStringLiteral("Help (F1)"));
+    connect(helpButton, &QToolButton::clicked, this, &WindowController::HelpDropDown);
+    toolbar->addWidget(helpButton);
 }
 
 void WindowController::showPage(int page)
@@ -210,9 +225,9 @@ void WindowController::HelpDropDown()
     auto* menu = new QMenu(QStringLiteral("Menu"), this);
     menu->setObjectName(QStringLiteral("helpDropDown"));
     menu->setAttribute(Qt::WA_DeleteOnClose);
-    menu->addAction(QStringLiteral("Brantwell Help..."), this, &WindowController::Help);
+    menu->addAction(QStringLiteral("Brantwell &Help..."), this, &WindowController::Help);
     menu->addSeparator();
-    menu->addAction(QStringLiteral("About Brantwell..."), this, &WindowController::About);
+    menu->addAction(QStringLiteral("&About Brantwell..."), this, &WindowController::About);
     menu->popup(QCursor::pos() + QPoint(0, 20));
 }
 

@@ -2,6 +2,8 @@
 // announcements of the daemon taken in batches.
 #include <QtTest>
 
+#include <QDesktopServices>
+
 #include <QComboBox>
 #include <QDialog>
 #include <QMenu>
@@ -31,6 +33,15 @@ QString messageAt(const QAbstractItemModel& m, int row)
 }
 
 } // namespace
+
+// Takes the URLs the application asks the desktop to open.
+class UrlCatcher : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public Q_SLOTS:
+    void open(const QUrl& url) { opened << url; }
+};
 
 class WindowControllerTest : public QObject {
     Q_OBJECT
@@ -75,13 +86,46 @@ private Q_SLOTS:
         for (auto* a : menu->actions())
             if (!a->isSeparator())
                 titles << a->text();
-        QCOMPARE(titles, (QStringList{"Home", "Events", "Reports", "Tools", "About", "Quit"}));
+        QCOMPARE(titles, (QStringList{"&Home", "&Events", "&Reports", "&Tools", "Brantwell &Help", "&About", "&Quit"}));
         window.hide();
         window.findChild<QAction*>(QStringLiteral("eventsAction"))->trigger();
         QVERIFY(window.isVisible());
         QCOMPARE(window.currentPage(), 1);
         window.findChild<QAction*>(QStringLiteral("toolsAction"))->trigger();
         QCOMPARE(window.currentPage(), 3);
+    }
+
+    // Ctrl+1 to Ctrl+4 reach the pages, F1 opens the help page (caught
+    // here by a URL handler instead of a viewer), Alt+B opens the menu.
+    void reachesThePagesAndTheHelpFromTheKeyboard()
+    {
+        testkit::StoreDir store;
+        WindowController window({store.path(), 514}, connection("app"));
+        window.show();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        for (const auto& [key, page] : {std::pair{Qt::Key_2, 1}, {Qt::Key_3, 2}, {Qt::Key_4, 3}, {Qt::Key_1, 0}}) {
+            QTest::keyClick(&window, key, Qt::ControlModifier);
+            QCOMPARE(window.currentPage(), page);
+        }
+        UrlCatcher catcher;
+        QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "open");
+        QTest::keyClick(&window, Qt::Key_F1);
+        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+        QCOMPARE(catcher.opened.size(), 1);
+        QVERIFY2(catcher.opened[0].toLocalFile().endsWith(QStringLiteral(".html")), qPrintable(catcher.opened[0].toString()));
+        QVERIFY(QFile::exists(catcher.opened[0].toLocalFile()));
+    }
+
+    void theStatusBarShowsOnlyWhileItHasAMessage()
+    {
+        testkit::StoreDir store;
+        WindowController window({store.path(), 514}, connection("app"));
+        window.show();
+        QVERIFY(!window.statusBar()->isVisible());
+        window.statusBar()->showMessage(QStringLiteral("something"), 100);
+        QVERIFY(window.statusBar()->isVisible());
+        QTRY_VERIFY(!window.statusBar()->isVisible());
     }
 
     void returnsFromAnEditorToThePageThatOpenedIt()
@@ -131,9 +175,9 @@ private Q_SLOTS:
         QCOMPARE(menu->title(), QStringLiteral("Menu"));
         const auto actions = menu->actions();
         QCOMPARE(actions.size(), 3);
-        QCOMPARE(actions[0]->text(), QStringLiteral("Brantwell Help..."));
+        QCOMPARE(actions[0]->text(), QStringLiteral("Brantwell &Help..."));
         QVERIFY(actions[1]->isSeparator());
-        QCOMPARE(actions[2]->text(), QStringLiteral("About Brantwell..."));
+        QCOMPARE(actions[2]->text(), QStringLiteral("&About Brantwell..."));
         for (auto* a : actions)
             QVERIFY(a->shortcut().isEmpty());
         menu->close();

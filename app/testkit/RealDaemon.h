@@ -27,10 +27,15 @@ public:
         return {};
     }
 
-    RealDaemon() : port_(test::freeUdpPort())
+    // `port` 0: a free one. `settings`, when given, is the settings file
+    // the daemon starts with.
+    explicit RealDaemon(std::uint16_t port = 0, const std::string& settings = {})
+        : port_(port ? port : test::freeUdpPort())
     {
         if (bus_.address().isEmpty())
             return;
+        if (!settings.empty())
+            store_.write("Brantwell.ini", settings);
         auto env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), bus_.address());
         daemon_.setProcessEnvironment(env);
@@ -49,7 +54,10 @@ public:
             10000);
     }
 
-    ~RealDaemon()
+    ~RealDaemon() { stop(); }
+
+    // Ends the daemon; the bus stays.
+    void stop()
     {
         if (daemon_.state() != QProcess::NotRunning) {
             daemon_.terminate();

@@ -7,6 +7,7 @@
 #include "FailureLog.h"
 #include "settings/SettingsPipe.h"
 #include "SmtpClient.h"
+#include "util/ProblemBoard.h"
 
 namespace brantwell {
 
@@ -61,12 +62,18 @@ SmtpOutcome EmailThread::send(std::stop_token stop)
     if (server.host.empty()) {
         SmtpOutcome outcome{false, "no e-mail server is set"};
         failures_.report("e-mail to " + recipientsText() + " not sent: " + outcome.failure);
+        ProblemBoard::process().set(kMailProblem, outcome.failure);
         return outcome;
     }
     SmtpOutcome outcome = sendMail(server, {recipients, subject, body, bHtml}, stop);
-    if (!outcome.sent)
+    if (!outcome.sent) {
         failures_.report("e-mail to " + recipientsText() + " via " + server.host + ":" +
                          std::to_string(server.port) + " not sent: " + outcome.failure);
+        ProblemBoard::process().set(kMailProblem, "the last mail via " + server.host + ":" + std::to_string(server.port)
+                                                      + " was not sent: " + outcome.failure);
+    } else {
+        ProblemBoard::process().clear(kMailProblem);
+    }
     return outcome;
 }
 

@@ -8,6 +8,7 @@
 #include "EventRecord.h"
 #include "store/EventStore.h"
 #include "SettingsKeys.h"
+#include "util/ProblemBoard.h"
 #include "util/RoundWait.h"
 #include "settings/SettingsPipe.h"
 #include "TextExport.h"
@@ -57,16 +58,27 @@ ExportThread::Round ExportThread::runRound()
     return round;
 }
 
+namespace {
+
+// Said on standard error and kept for the status call.
+void reportText(FailureReport& report, const char* kind, const std::string& text)
+{
+    report.report(text);
+    ProblemBoard::process().set(kind, text);
+}
+
+} // namespace
+
 bool ExportThread::exportTextNow(const Settings& settings)
 {
     const auto& location = settings.textLocationString;
     if (location.empty()) {
-        textReport_.report("textInterval is set but textLocation is empty: no text export");
+        reportText(textReport_, kTextExportProblem, "textInterval is set but textLocation is empty: no text export");
         return false;
     }
     const auto separator = textExportSeparator(location);
     if (!separator) {
-        textReport_.report("text export location " + location + " ends in neither .txt nor .csv: no text export");
+        reportText(textReport_, kTextExportProblem, "text export location " + location + " ends in neither .txt nor .csv: no text export");
         return false;
     }
     if (!dates_ || dates_->setting() != settings.dateFormat)
@@ -74,10 +86,11 @@ bool ExportThread::exportTextNow(const Settings& settings)
     const auto result = exportText(store_, location, *separator, *dates_);
     lastTextExport_ = clock_();
     if (!result.ok) {
-        textReport_.report("cannot write the text export " + location + ": " + std::strerror(result.error));
+        reportText(textReport_, kTextExportProblem, "cannot write the text export " + location + ": " + std::strerror(result.error));
         return false;
     }
     textReport_.clear();
+    ProblemBoard::process().clear(kTextExportProblem);
     return true;
 }
 
@@ -85,21 +98,22 @@ bool ExportThread::exportDatabaseNow(const Settings& settings)
 {
     const auto& location = settings.databaseLocationString;
     if (location.empty()) {
-        databaseReport_.report("databaseInterval is set but databaseLocation is empty: no database export");
+        reportText(databaseReport_, kDatabaseExportProblem, "databaseInterval is set but databaseLocation is empty: no database export");
         return false;
     }
     if (isStoreFile(location, store_.directory())) {
-        databaseReport_.report("database export location " + location
+        reportText(databaseReport_, kDatabaseExportProblem, "database export location " + location
                                + " is a file of the event store: no database export");
         return false;
     }
     const auto result = exportDatabase(store_, location);
     lastDatabaseExport_ = clock_();
     if (!result.ok) {
-        databaseReport_.report("cannot export to the database " + location + ": " + result.error);
+        reportText(databaseReport_, kDatabaseExportProblem, "cannot export to the database " + location + ": " + result.error);
         return false;
     }
     databaseReport_.clear();
+    ProblemBoard::process().clear(kDatabaseExportProblem);
     return true;
 }
 

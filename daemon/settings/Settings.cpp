@@ -66,6 +66,27 @@ bool Settings::accepts(const EventCriteria& event) const
     return true;
 }
 
+std::vector<std::string> unusableFilterRecords(const nlohmann::json& d)
+{
+    std::vector<std::string> out;
+    if (!d.is_object())
+        return out;
+    for (const std::string_view k : {key::includeFiltersArray, key::excludeFiltersArray}) {
+        const auto list = d.find(k);
+        if (list == d.end() || !list->is_array())
+            continue;
+        for (std::size_t i = 0; i < list->size(); ++i) {
+            const auto& r = (*list)[i];
+            if (const auto why = filterRecordProblem(r)) {
+                const auto name = r.is_object() ? recordText(r, "Name") : std::nullopt;
+                out.push_back(std::string(k) + "[" + std::to_string(i) + "]"
+                              + (name && !name->empty() ? " \"" + *name + "\"" : std::string()) + ": " + *why);
+            }
+        }
+    }
+    return out;
+}
+
 Settings applySettingsDictionary(const Settings& base, const nlohmann::json& d)
 {
     Settings s = base;
@@ -104,10 +125,12 @@ Settings applySettingsDictionary(const Settings& base, const nlohmann::json& d)
 
     s.includeFilters.clear();
     for (const auto& r : s.includeFiltersArray)
-        s.includeFilters.emplace_back(r);
+        if (!filterRecordProblem(r))
+            s.includeFilters.emplace_back(r);
     s.excludeFilters.clear();
     for (const auto& r : s.excludeFiltersArray)
-        s.excludeFilters.emplace_back(r);
+        if (!filterRecordProblem(r))
+            s.excludeFilters.emplace_back(r);
     s.actions.clear();
     for (const auto& r : s.actionsArray) {
         CompiledAction a{CompiledRecord(r), objectOrEmpty(r, "runCommand"), objectOrEmpty(r, "sendEmail"),

@@ -71,6 +71,8 @@ struct Settings {
     nlohmann::json excludeFiltersArray = nlohmann::json::array();
     nlohmann::json actionsArray = nlohmann::json::array();
 
+    // Only the usable records: one the receiver cannot use would match
+    // nothing, and as the only include filter drop every event.
     std::vector<CompiledRecord> includeFilters;
     std::vector<CompiledRecord> excludeFilters;
     std::vector<CompiledAction> actions;
@@ -78,6 +80,13 @@ struct Settings {
     // Passes the include list (empty passes all) and no exclude filter.
     bool accepts(const EventCriteria& event) const;
 };
+
+// The filter records of the dictionary's two lists that cannot be used,
+// each named by list, position and name with the reason, as in
+// `includeFiltersArray[2] "Web": mask "40" is not a prefix length from 0 to 32`.
+// A save or merge holding one is refused; a file read at start is applied
+// without them (they stay in the file).
+std::vector<std::string> unusableFilterRecords(const nlohmann::json& dictionary);
 
 // A new snapshot: `base` with every known key present in `dictionary` set
 // from it (a value of an unusable kind leaves the field as it was), and the

@@ -71,6 +71,10 @@ bool SettingsPipe::readSettings()
     if (readWholeFile(path, contents)) {
         const auto parsed = parseBoundedJson(contents);
         if (parsed.is_object()) {
+            // A file edited by hand may hold a filter the receiver cannot
+            // use: it is left out, and said so, rather than dropping events.
+            for (const auto& why : unusableFilterRecords(parsed))
+                std::fprintf(stderr, "BrantwellSrv: %s: ignoring filter %s\n", path.c_str(), why.c_str());
             publish(applySettingsDictionary(defaultSettings(), parsed));
             return true;
         }

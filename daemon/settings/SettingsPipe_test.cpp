@@ -110,12 +110,33 @@ TEST(SettingsPipe, BadValuesNeverBreakTheSnapshot)
     ASSERT_EQ(SettingsPipe::SaveResult::Saved, pipe.saveSettings({{"Settings", settings}}));
     const auto s = pipe.snapshot();
     EXPECT_TRUE(s->includeFilters.empty()) << "a filter list that is not a list counts as missing";
-    EXPECT_EQ(s->excludeFilters.size(), 3u);
-    EXPECT_TRUE(s->accepts({1, "User.Notice", "x"})) << "records that match nothing exclude nothing";
+    EXPECT_TRUE(s->excludeFilters.empty()) << "records the receiver cannot use are left out";
+    EXPECT_TRUE(s->accepts({1, "User.Notice", "x"}));
+    EXPECT_EQ(s->excludeFiltersArray.size(), 3u) << "but kept in the list as saved";
     EXPECT_EQ(s->iEmailPort, 25);
     EXPECT_TRUE(s->bHostsDisplay);
     ASSERT_EQ(s->actions.size(), 1u);
     EXPECT_TRUE(s->actions[0].runCommand.empty());
+}
+
+TEST(SettingsPipe, UnusableIncludeFilterNeverDropsEveryEvent)
+{
+    TempDir dir;
+    SettingsPipe pipe(dir.path());
+    pipe.readSettings();
+    const json bad = {{"Name", "typo"}, {"IP", "999.1.1.1"}, {"Mask", "24"},
+                      {"Facility", "*"}, {"Severity", "*"}, {"Message", "*"}};
+    json good = bad;
+    good["IP"] = "10.0.0.0";
+    good["Mask"] = "8";
+    pipe.saveSettings({{"Settings", {{"includeFiltersArray", json::array({bad})}}}});
+    EXPECT_TRUE(pipe.snapshot()->accepts({0x7F000001u, "User.Notice", "x"}));
+    pipe.saveSettings({{"Settings", {{"includeFiltersArray", json::array({bad, good})}}}});
+    EXPECT_FALSE(pipe.snapshot()->accepts({0x7F000001u, "User.Notice", "x"})) << "the usable one still selects";
+    EXPECT_TRUE(pipe.snapshot()->accepts({0x0A000001u, "User.Notice", "x"}));
+    EXPECT_EQ(brantwell::unusableFilterRecords({{"includeFiltersArray", json::array({good, bad})}}),
+              std::vector<std::string>{"includeFiltersArray[1] \"typo\": \"999.1.1.1\" is not an IPv4 address "
+                                       "(four numbers 0 to 255, as 192.168.1.0)"});
 }
 
 TEST(SettingsPipe, SaveWithoutADictionaryChangesNothing)
