@@ -212,7 +212,7 @@ TEST_F(CtlTest, SaveMergeKeepsTheOtherKeysAndPlainSaveReplacesTheFile)
     const json defaults = json::parse(readFile(dir.file("Brantwell.ini")));
     ASSERT_GT(defaults.size(), 10u);
     const json change = {{"hostsDisplay", !defaults.value("hostsDisplay", false)},
-                         {"includeFiltersArray", json::array({{{"Name", "all"}, {"IP", "0.0.0.0"}}})},
+                         {"includeFiltersArray", json::array({{{"Name", "all"}, {"IP", "0.0.0.0"}, {"Mask", "0"}, {"Facility", "*"}, {"Severity", "*"}, {"Message", "*"}}})},
                          {"aNewKey", "kept as given"}};
     writeFile(dir.file("change.json"), change.dump());
 
