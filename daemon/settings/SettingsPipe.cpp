@@ -132,23 +132,32 @@ SettingsPipe::SaveResult SettingsPipe::replaceSettings(const nlohmann::json& dic
     return SaveResult::Saved;
 }
 
-SettingsPipe::SaveResult SettingsPipe::saveSettings(const nlohmann::json& command, std::string* failure)
+namespace {
+
+// The "Settings" dictionary of a "save" or "merge" command, or null.
+const nlohmann::json* settingsOfCommand(const nlohmann::json& command)
 {
     if (!command.is_object())
-        return SaveResult::NoDictionary;
+        return nullptr;
     const auto it = command.find("Settings");
-    if (it == command.end() || !it->is_object())
+    return it != command.end() && it->is_object() ? &*it : nullptr;
+}
+
+} // namespace
+
+SettingsPipe::SaveResult SettingsPipe::saveSettings(const nlohmann::json& command, std::string* failure)
+{
+    const nlohmann::json* settings = settingsOfCommand(command);
+    if (!settings)
         return SaveResult::NoDictionary;
     std::lock_guard lock(saveMutex_);
-    return replaceSettings(*it, failure);
+    return replaceSettings(*settings, failure);
 }
 
 SettingsPipe::SaveResult SettingsPipe::mergeSettings(const nlohmann::json& command, std::string* failure)
 {
-    if (!command.is_object())
-        return SaveResult::NoDictionary;
-    const auto it = command.find("Settings");
-    if (it == command.end() || !it->is_object())
+    const nlohmann::json* settings = settingsOfCommand(command);
+    if (!settings)
         return SaveResult::NoDictionary;
     std::lock_guard lock(saveMutex_);
     nlohmann::json merged;
@@ -167,7 +176,7 @@ SettingsPipe::SaveResult SettingsPipe::mergeSettings(const nlohmann::json& comma
             *failure = "cannot read " + settingsPath() + ": " + fileErrorText(errno) + "; nothing was merged";
         return SaveResult::Unreadable;
     }
-    for (const auto& [key, value] : it->items())
+    for (const auto& [key, value] : settings->items())
         merged[key] = value;
     return replaceSettings(merged, failure);
 }
