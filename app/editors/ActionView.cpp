@@ -51,6 +51,8 @@ ActionView::ActionView(const nlohmann::json* record, QWidget* parent)
     auto* matchLayout = new QVBoxLayout(match);
     fields_ = new FilterFields(match);
     matchLayout->addWidget(fields_);
+    // As in the filter editor: a record the daemon cannot use is not saved.
+    connect(fields_, &FilterFields::validityChanged, buttons()->save(), &QPushButton::setEnabled);
     body()->addWidget(match);
 
     auto* commands = new QGroupBox(QStringLiteral("What it does"), this);
@@ -229,6 +231,8 @@ void ActionView::commandEventText()
 
 bool ActionView::onSave()
 {
+    if (!fields_->isValid())
+        return false;
     fields_->writeInto(result_);
     result_["runCommand"] = runCommand;
     result_["sendEmail"] = sendEmail;

@@ -355,6 +355,18 @@ private Q_SLOTS:
         QVERIFY(!cleared.contains("ThrottleSeconds"));
     }
 
+    // The filter fields' refusal holds here too: no action with a mask of 40.
+    void anActionWithAFieldTheDaemonCannotUseIsNotSaved()
+    {
+        ActionView editor(&kRecord, nullptr);
+        editor.show();
+        auto* mask = child<QLineEdit>(&editor, "filterMask");
+        mask->setText(QStringLiteral("40"));
+        QVERIFY(!child<QPushButton>(&editor, "saveButton")->isEnabled());
+        mask->setText(QStringLiteral("8"));
+        QVERIFY(child<QPushButton>(&editor, "saveButton")->isEnabled());
+    }
+
     void commandsThatAreNoDictionariesReadAsOff()
     {
         json odd = kRecord;
