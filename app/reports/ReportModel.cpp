@@ -33,10 +33,10 @@ QVariant ReportModel::headerData(int section, Qt::Orientation orientation, int r
     return titles_[static_cast<std::size_t>(section)];
 }
 
-void ReportModel::setReport(std::unique_ptr<Report> report)
+void ReportModel::setReport(std::shared_ptr<const Report> report)
 {
     beginResetModel();
-    std::unique_ptr<Report> previous = std::exchange(report_, std::move(report));
+    std::shared_ptr<const Report> previous = std::exchange(report_, std::move(report));
     rows_.clear();
     rows_.shrink_to_fit();
     open_.clear();
@@ -49,11 +49,33 @@ void ReportModel::setReport(std::unique_ptr<Report> report)
     }
     endResetModel();
     // A report of a million events takes about half a second to free: not
-    // on the GUI thread. It is plain data, owned by nothing else.
-    if (previous) {
-        Report* old = previous.release();
-        QThreadPool::globalInstance()->start([old] { delete old; });
-    }
+    // on the GUI thread. A print still reading it frees it on its own thread.
+    if (previous)
+        QThreadPool::globalInstance()->start([old = std::move(previous)]() mutable { old.reset(); });
+}
+
+ReportModel::Snapshot ReportModel::snapshot() const
+{
+    return Snapshot{report_, rows_, open_, titles_};
+}
+
+bool ReportModel::Snapshot::isGroupRow(int row) const
+{
+    return row >= 0 && static_cast<std::size_t>(row) < rows.size() && !(rows[static_cast<std::size_t>(row)] & kEventBit);
+}
+
+ReportModel::Mark ReportModel::Snapshot::mark(int row) const
+{
+    if (!isGroupRow(row))
+        return Mark::None;
+    return open[rows[static_cast<std::size_t>(row)]] ? Mark::Minus : Mark::Plus;
+}
+
+QString ReportModel::Snapshot::cellText(int row, int column, const DateFormatter& formatter) const
+{
+    if (!report || row < 0 || static_cast<std::size_t>(row) >= rows.size() || column < 0 || column >= 4)
+        return {};
+    return entryText(*report, rows[static_cast<std::size_t>(row)], column, formatter);
 }
 
 bool ReportModel::isGroupRow(int row) const
@@ -106,13 +128,18 @@ QString ReportModel::cellText(int row, int column) const
 {
     if (row < 0 || static_cast<std::size_t>(row) >= rows_.size() || column < 0 || column >= 4)
         return {};
-    const std::uint32_t entry = rows_[static_cast<std::size_t>(row)];
+    return entryText(*report_, rows_[static_cast<std::size_t>(row)], column, formatter_);
+}
+
+QString ReportModel::entryText(const Report& report, std::uint32_t entry, int column,
+                               const DateFormatter& formatter)
+{
     if (!(entry & kEventBit))
-        return column == 0 ? QString::fromStdString(report_->groupValue(entry)) : QString();
+        return column == 0 ? QString::fromStdString(report.groupValue(entry)) : QString();
     if (column == 0)
         return {};
-    const auto field = reportLayout(report_->kind()).details[static_cast<std::size_t>(column - 1)];
-    return QString::fromStdString(report_->field(entry & ~kEventBit, field, formatter_));
+    const auto field = reportLayout(report.kind()).details[static_cast<std::size_t>(column - 1)];
+    return QString::fromStdString(report.field(entry & ~kEventBit, field, formatter));
 }
 
 QVariant ReportModel::data(const QModelIndex& index, int role) const

@@ -28,8 +28,24 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
 
+    // The rows as they are now, readable on another thread: the report is
+    // shared (it never changes once built), the rows are copied.
+    struct Snapshot {
+        std::shared_ptr<const Report> report;
+        std::vector<std::uint32_t> rows;
+        std::vector<std::uint8_t> open;
+        std::array<QString, 4> titles;
+
+        int rowCount() const { return static_cast<int>(rows.size()); }
+        bool isGroupRow(int row) const;
+        Mark mark(int row) const;
+        // Each thread brings its own `formatter` for the dates.
+        QString cellText(int row, int column, const DateFormatter& formatter) const;
+    };
+    Snapshot snapshot() const;
+
     // Shows a new report with every group closed; nothing empties the table.
-    void setReport(std::unique_ptr<Report> report);
+    void setReport(std::shared_ptr<const Report> report);
     void clear() { setReport(nullptr); }
     const Report* report() const { return report_.get(); }
     // The column titles stay when the table is emptied.
@@ -45,8 +61,10 @@ public:
 
 private:
     static constexpr std::uint32_t kEventBit = 0x80000000u;
+    static QString entryText(const Report& report, std::uint32_t entry, int column,
+                             const DateFormatter& formatter);
 
-    std::unique_ptr<Report> report_;
+    std::shared_ptr<const Report> report_;
     std::vector<std::uint32_t> rows_;  // a group index, or an event index with kEventBit
     std::vector<std::uint8_t> open_;   // per group
     std::array<QString, 4> titles_;

@@ -1,9 +1,18 @@
 #include "ReportsView.h"
 
+#include <cstdio>
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QMessageBox>
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QProgressDialog>
+#include <QRandomGenerator>
 #include <QShortcut>
 #include <QShowEvent>
 #include <QVBoxLayout>
@@ -49,6 +58,28 @@ struct ReportsView::Job {
     }
 };
 
+// One print on its own thread, painting a snapshot of the table. A PDF is
+// written under a hidden name beside the chosen one and renamed when whole;
+// a cancelled or failed one is removed.
+struct ReportsView::PrintJob {
+    std::unique_ptr<QPrinter> printer;
+    QString target;   // the chosen PDF file; empty for a printer
+    QString partial;  // the file being written, until renamed
+    PrintProgress progress;
+    int pages = 0;    // written by the thread before `done`
+    std::atomic<bool> done{false};
+    std::thread thread;
+
+    ~PrintJob()
+    {
+        progress.cancel = true;
+        if (thread.joinable())
+            thread.join();
+        if (!partial.isEmpty())
+            QFile::remove(partial);
+    }
+};
+
 ReportsView::ReportsView(std::string dataDir, std::function<std::string()> dateFormat, QWidget* parent)
     : QWidget(parent), dataDir_(std::move(dataDir)), dateFormat_(std::move(dateFormat))
 {
@@ -79,7 +110,7 @@ ReportsView::ReportsView(std::string dataDir, std::function<std::string()> dateF
     reportFilter_->setObjectName(QStringLiteral("reportFilter"));
     reportFilter_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     reportFilter_->setMinimumContentsLength(10);
-    reportDisplay_ = button(this, "reportDisplay", QStringLiteral("Display"));
+    reportDisplay_ = button(this, "reportDisplay", QStringLiteral("&Display"));
     reportDisplay_->setEnabled(false);
     auto* reportLabel = new QLabel(QStringLiteral("Report:"), this);
     reportLabel->setBuddy(reportName_);
@@ -116,8 +147,8 @@ ReportsView::ReportsView(std::string dataDir, std::function<std::string()> dateF
     body->addWidget(tableView_, 1);
 
     auto* bottom = new QHBoxLayout;
-    auto* exportButton = button(this, "exportButton", QStringLiteral("Export"));
-    auto* printButton = button(this, "printButton", QStringLiteral("Print"));
+    auto* exportButton = button(this, "exportButton", QStringLiteral("E&xport"));
+    auto* printButton = button(this, "printButton", QStringLiteral("&Print"));
     progress_ = new QProgressBar(this);
     progress_->setObjectName(QStringLiteral("reportProgress"));
     progress_->setRange(0, 1000);
@@ -135,6 +166,8 @@ ReportsView::ReportsView(std::string dataDir, std::function<std::string()> dateF
 
     poll_.setInterval(50);
     connect(&poll_, &QTimer::timeout, this, &ReportsView::pollBuild);
+    printPoll_.setInterval(50);
+    connect(&printPoll_, &QTimer::timeout, this, &ReportsView::pollPrint);
     connect(reportName_, &QComboBox::activated, this, &ReportsView::choiceMade);
     connect(reportFilter_, &QComboBox::activated, this, &ReportsView::choiceMade);
     connect(reportDisplay_, &QPushButton::clicked, this, &ReportsView::displayReport);
@@ -307,23 +340,99 @@ void ReportsView::exportResults()
         warnExportFailed(this, fileName);
 }
 
-int ReportsView::printTo(QPagedPaintDevice& device) const
-{
-    std::array<int, 4> widths{};
-    for (int c = 0; c < 4; ++c)
-        widths[static_cast<std::size_t>(c)] = tableView_->isColumnHidden(c) ? 0 : tableView_->columnWidth(c);
-    return printReport(*model_, widths, device);
-}
-
 void ReportsView::printResults()
 {
-    QPrinter printer(QPrinter::HighResolution);
-    printer.setDocName(QStringLiteral("Brantwell report"));
-    QPrintDialog dialog(&printer, this);
+    if (printJob_)
+        return;
+    auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    printer->setDocName(QStringLiteral("Brantwell report"));
+    QPrintDialog dialog(printer.get(), this);
     dialog.setObjectName(QStringLiteral("printDialog"));
     if (dialog.exec() != QDialog::Accepted)
         return;
-    printTo(printer);
+    print(std::move(printer));
+}
+
+void ReportsView::print(std::unique_ptr<QPrinter> printer)
+{
+    if (printJob_ || !printer)
+        return;
+    auto job = std::make_unique<PrintJob>();
+    if (printer->outputFormat() == QPrinter::PdfFormat && !printer->outputFileName().isEmpty()) {
+        const QFileInfo target(printer->outputFileName());
+        job->target = target.absoluteFilePath();
+        // A name of our own beside the chosen one, on the same file system
+        // so that the rename is atomic.
+        do {
+            job->partial = target.absolutePath() + QStringLiteral("/.") + target.fileName()
+                         + QStringLiteral(".printing-%1.pdf")
+                               .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
+        } while (QFileInfo::exists(job->partial));
+        printer->setOutputFileName(job->partial);
+        printer->setOutputFormat(QPrinter::PdfFormat);
+    }
+    job->printer = std::move(printer);
+
+    printProgress_ = new QProgressDialog(QStringLiteral("Laying out the report..."), QStringLiteral("&Cancel"), 0, 0, this);
+    printProgress_->setObjectName(QStringLiteral("printProgress"));
+    printProgress_->setWindowTitle(QStringLiteral("Printing"));
+    printProgress_->setWindowModality(Qt::WindowModal);
+    printProgress_->setAutoClose(false);
+    printProgress_->setAutoReset(false);
+    printProgress_->setMinimumDuration(300);
+    printProgress_->setMinimumWidth(320);
+    PrintProgress* progress = &job->progress;
+    connect(printProgress_, &QProgressDialog::canceled, this, [progress] { progress->cancel = true; });
+
+    PrintJob* running = job.get();
+    job->thread = std::thread([running, rows = model_->snapshot(), font = QApplication::font()]() mutable {
+        running->pages = printReport(rows, font, *running->printer, running->progress);
+        // The report may be the last reference: freed here, not on the window's thread.
+        rows = {};
+        running->done.store(true, std::memory_order_release);
+    });
+    printJob_ = std::move(job);
+    printPoll_.start();
+}
+
+void ReportsView::pollPrint()
+{
+    if (!printJob_)
+        return;
+    const auto& p = printJob_->progress;
+    if (!printJob_->done.load(std::memory_order_acquire)) {
+        const int total = p.pagesTotal.load();
+        if (total > 0 && !p.cancel.load()) {
+            printProgress_->setMaximum(total);
+            printProgress_->setValue(p.pagesDone.load());
+            printProgress_->setLabelText(QStringLiteral("Printing page %L1 of %L2...").arg(p.pagesDone.load() + 1).arg(total));
+        }
+        return;
+    }
+    printPoll_.stop();
+    printJob_->thread.join();
+    const bool cancelled = p.cancel.load();
+    int pages = cancelled ? 0 : printJob_->pages;
+    QString failure;
+    if (pages > 0 && !printJob_->partial.isEmpty()) {
+        if (std::rename(QFile::encodeName(printJob_->partial).constData(),
+                        QFile::encodeName(printJob_->target).constData())
+            == 0)
+            printJob_->partial.clear();
+        else
+            pages = 0;
+    }
+    if (pages == 0 && !cancelled)
+        failure = printJob_->target.isEmpty()
+                      ? QStringLiteral("The report could not be printed.")
+                      : QStringLiteral("The report could not be written to \"%1\".").arg(QDir::toNativeSeparators(printJob_->target));
+    printJob_.reset();  // removes what a cancelled or failed print wrote
+    printProgress_->hide();
+    printProgress_->deleteLater();
+    printProgress_ = nullptr;
+    if (!failure.isEmpty())
+        QMessageBox::warning(this, QStringLiteral("Print"), failure);
+    Q_EMIT printFinished(pages);
 }
 
 } // namespace brantwell

@@ -3,8 +3,8 @@
 // as a table of group rows that open to show their events, and exported or
 // printed as shown.
 //
-// A report is read on a thread of its own while the page shows how far it
-// has come, so a store of a million events never stops the window.
+// A report is read, and printed, on a thread of its own while the page shows
+// how far it has come, so a store of a million events never stops the window.
 #pragma once
 
 #include <array>
@@ -24,7 +24,8 @@
 #include "Report.h"
 #include "ReportModel.h"
 
-class QPagedPaintDevice;
+class QPrinter;
+class QProgressDialog;
 
 namespace brantwell {
 
@@ -43,11 +44,14 @@ public:
     // Opens or closes the group of the selected row.
     void tableClicked();
 
-    // What export and print do once a file or a printer is chosen.
+    // What export and print do once a file or a printer is chosen. A print
+    // runs on its own thread behind a progress dialog with Cancel and ends
+    // with printFinished; a PDF file appears under its name only once whole.
     bool exportTo(const QString& fileName) const;
-    int printTo(QPagedPaintDevice& device) const;
+    void print(std::unique_ptr<QPrinter> printer);
 
     bool isBuilding() const { return job_ != nullptr; }
+    bool isPrinting() const { return printJob_ != nullptr; }
     QTableView* tableView() const { return tableView_; }
     ReportModel* model() const { return model_; }
     QComboBox* reportName() const { return reportName_; }
@@ -56,6 +60,8 @@ public:
 Q_SIGNALS:
     // A report has been read and is in the table.
     void reportShown();
+    // A print has ended: `pages` printed, or 0 when cancelled or failed.
+    void printFinished(int pages);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -63,6 +69,7 @@ protected:
 
 private:
     struct Job;
+    struct PrintJob;
 
     void viewWillAppear();
     void choiceMade();
@@ -70,6 +77,7 @@ private:
     void pollBuild();
     void applyLayout(ReportKind kind);
     void fitMessageColumn();
+    void pollPrint();
 
     std::string dataDir_;
     std::function<std::string()> dateFormat_;
@@ -82,6 +90,9 @@ private:
     QLabel* status_ = nullptr;
     QTimer poll_;
     std::unique_ptr<Job> job_;
+    std::unique_ptr<PrintJob> printJob_;
+    QProgressDialog* printProgress_ = nullptr;
+    QTimer printPoll_;
     bool messageReport_ = false;  // the by-message layout is shown
 };
 

@@ -6,14 +6,20 @@
 #include <QComboBox>
 #include <QFileDialog>
 #include <QHeaderView>
+#include <QDir>
 #include <QPrinter>
 #include <QProcess>
+#include <QProgressDialog>
 #include <QPushButton>
 
+#include "ReportPrinter.h"
 #include "ReportsView.h"
 #include "testkit/StoreDir.h"
 
 using namespace brantwell;
+
+using Widths = std::array<int, 4>;
+Q_DECLARE_METATYPE(Widths)
 
 namespace {
 
@@ -24,6 +30,16 @@ std::string line(long long seconds, const std::string& priority, const std::stri
 }
 
 constexpr long long kT0 = 1772870400;  // 2026-03-07 09:00:00 in Berlin
+
+// The text of some pages of a PDF file, by pdftotext (poppler-utils).
+QString pdfText(const QString& pdf, const QStringList& options)
+{
+    QProcess text;
+    text.start(QStringLiteral("pdftotext"), options + QStringList{pdf, QStringLiteral("-")});
+    if (!text.waitForFinished(60000) || text.exitCode() != 0)
+        return {};
+    return QString::fromUtf8(text.readAllStandardOutput());
+}
 
 QStringList column(const ReportModel& model, int c)
 {
@@ -83,6 +99,21 @@ private:
         QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualRect(index).center());
     }
     ReportModel& model() { return *view_->model(); }
+    // Prints through the page's own print path (thread, progress dialog) to
+    // a PDF file; the pages printed, 0 when not done, -1 when it never ended.
+    int printToPdf(const QString& pdf, QPageLayout::Orientation orientation = QPageLayout::Portrait)
+    {
+        auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+        printer->setOutputFormat(QPrinter::PdfFormat);
+        printer->setOutputFileName(pdf);
+        printer->setPageSize(QPageSize(QPageSize::A4));
+        printer->setPageOrientation(orientation);
+        QSignalSpy finished(view_.get(), &ReportsView::printFinished);
+        view_->print(std::move(printer));
+        if (!finished.wait(90000))
+            return -1;
+        return finished.first().first().toInt();
+    }
     QString mark(int row) const
     {
         switch (view_->model()->mark(row)) {
@@ -92,6 +123,27 @@ private:
         }
         return QStringLiteral(" ");
     }
+
+    // 60,000 messages, one event each, the by-message report on the page.
+    void showSixtyThousandGroups()
+    {
+        std::string store;
+        store.reserve(60000 * 80);
+        for (int g = 0; g < 60000; ++g)
+            store += line(kT0 + g * 61LL, g % 2 ? "User.Informational" : "Local4.Informational",
+                          "10.0." + std::to_string(g / 250) + "." + std::to_string(g % 250),
+                          "link state changed on port " + std::to_string(g));
+        dir_->write("2026-03-07.log", store);
+        dateFormat_ = "EEEE, MMMM d, y 'at' h:mm:ss AM/PM";
+        open();
+        display(ReportKind::ByMessage);
+        QCOMPARE(model().rowCount(), 60000);
+    }
+    QStringList filesInStore() const
+    {
+        return QDir(QString::fromStdString(dir_->path())).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+    }
+
 
 private Q_SLOTS:
     void init()
@@ -340,11 +392,7 @@ private Q_SLOTS:
         QCOMPARE(model().rowCount(), 153);
 
         const QString pdf = QString::fromStdString(dir_->path()) + QStringLiteral("/report.pdf");
-        QPrinter printer(QPrinter::HighResolution);
-        printer.setOutputFormat(QPrinter::PdfFormat);
-        printer.setOutputFileName(pdf);
-        printer.setPageSize(QPageSize(QPageSize::A4));
-        const int pages = view_->printTo(printer);
+        const int pages = printToPdf(pdf);
         QVERIFY(pages >= 2);
 
         QProcess text;
@@ -366,6 +414,137 @@ private Q_SLOTS:
         for (const char* host : {"host0", "host1", "host2"})
             QVERIFY(all.contains(QLatin1String(host)));
         QCOMPARE(all.count(QStringLiteral("User.Notice")), 150);
+    }
+
+    void printsSixtyThousandGroupsWithWholeDatesAndPriorities()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty())
+            QFAIL("pdftotext (poppler-utils) is needed");
+        showSixtyThousandGroups();
+        clickRow(0);
+        clickRow(2);
+        model().toggle(model().rowCount() - 1);
+        QCOMPARE(model().rowCount(), 60003);
+
+        const QString pdf = QString::fromStdString(dir_->path()) + QStringLiteral("/report.pdf");
+        const int pages = printToPdf(pdf);
+        QVERIFY(pages > 100);
+        // Nothing left beside it: the file was written under another name and renamed.
+        QCOMPARE(filesInStore(), (QStringList{"2026-03-07.log", "report.pdf"}));
+
+        // The file is whole: every page there, the last one numbered as such
+        // and holding the last group and its event.
+        QProcess info;
+        info.start(QStringLiteral("pdfinfo"), {pdf});
+        QVERIFY(info.waitForFinished(20000));
+        QVERIFY2(QString::fromUtf8(info.readAllStandardOutput())
+                     .contains(QRegularExpression(QStringLiteral("\\nPages: +%1\\n").arg(pages))),
+                 "page count");
+        const QString lastPage = pdfText(pdf, {QStringLiteral("-layout"), QStringLiteral("-f"), QString::number(pages),
+                                               QStringLiteral("-l"), QString::number(pages)});
+        QVERIFY2(lastPage.contains(QStringLiteral("Page %1 of %1").arg(pages)), qPrintable(lastPage));
+        QVERIFY2(lastPage.contains(QStringLiteral("link state changed on port 59999")), qPrintable(lastPage));
+
+        // Dates and priorities of the open groups whole, not cut short.
+        const QString firstPage = pdfText(pdf, {QStringLiteral("-layout"), QStringLiteral("-l"), QStringLiteral("1")});
+        const auto lineOf = [](const QString& page, const QString& text) {
+            for (const QString& l : page.split(QLatin1Char('\n')))
+                if (l.contains(text))
+                    return l.simplified();
+            return QString();
+        };
+        QCOMPARE(lineOf(firstPage, QStringLiteral("9:00:00")),
+                 QStringLiteral("Saturday, March 7, 2026 at 9:00:00 AM Local4.Informational 10.0.0.0"));
+        QCOMPARE(lineOf(firstPage, QStringLiteral("9:01:01")),
+                 QStringLiteral("Saturday, March 7, 2026 at 9:01:01 AM User.Informational 10.0.0.1"));
+        QCOMPARE(lineOf(lastPage, QStringLiteral("6:38:59")),
+                 QStringLiteral("Saturday, April 18, 2026 at 6:38:59 PM User.Informational 10.0.239.249"));
+
+        // The first column is empty in event rows: it leaves only a narrow
+        // indent, and the date starts near the left edge of the page.
+        const QString boxes = pdfText(pdf, {QStringLiteral("-bbox"), QStringLiteral("-l"), QStringLiteral("1")});
+        const auto pageWidth = QRegularExpression(QStringLiteral("<page width=\"([0-9.]+)\"")).match(boxes).captured(1).toDouble();
+        const auto dateLeft = QRegularExpression(QStringLiteral("<word xMin=\"([0-9.]+)\"[^>]*>Saturday,</word>")).match(boxes).captured(1).toDouble();
+        QVERIFY(pageWidth > 500);
+        QVERIFY2(dateLeft > 0 && dateLeft < pageWidth / 4, qPrintable(QStringLiteral("%1 of %2").arg(dateLeft).arg(pageWidth)));
+    }
+
+    // Cancel, by the button or by Escape, while the pages are painted: no
+    // file under the chosen name (one that was there stays as it was), and
+    // nothing else left in the directory.
+    void aCancelledPrintLeavesNoFile_data()
+    {
+        QTest::addColumn<bool>("escape");
+        QTest::addColumn<bool>("fileWasThere");
+        QTest::newRow("Cancel button, new file") << false << false;
+        QTest::newRow("Escape, new file") << true << false;
+        QTest::newRow("Cancel button, file there before") << false << true;
+    }
+    void aCancelledPrintLeavesNoFile()
+    {
+        QFETCH(bool, escape);
+        QFETCH(bool, fileWasThere);
+        showSixtyThousandGroups();
+        if (fileWasThere)
+            dir_->write("report.pdf", "an earlier report");
+        const QStringList before = filesInStore();
+
+        auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+        printer->setOutputFormat(QPrinter::PdfFormat);
+        printer->setOutputFileName(QString::fromStdString(dir_->path()) + QStringLiteral("/report.pdf"));
+        QSignalSpy finished(view_.get(), &ReportsView::printFinished);
+        view_->print(std::move(printer));
+        QVERIFY(view_->isPrinting());
+        QProgressDialog* dialog = nullptr;
+        QTRY_VERIFY_WITH_TIMEOUT((dialog = view_->findChild<QProgressDialog*>(QStringLiteral("printProgress")))
+                                     && dialog->isVisible() && dialog->value() > 0,
+                                 20000);
+        QVERIFY2(finished.isEmpty(), "the print ended before it could be cancelled");
+        if (escape) {
+            QTest::keyClick(dialog, Qt::Key_Escape);
+        } else {
+            auto* cancel = dialog->findChild<QPushButton*>();
+            QVERIFY(cancel);
+            QCOMPARE(cancel->text(), QStringLiteral("&Cancel"));
+            QTest::mouseClick(cancel, Qt::LeftButton);
+        }
+        QVERIFY(finished.wait(10000));
+        QCOMPARE(finished.first().first().toInt(), 0);
+        QVERIFY(!view_->isPrinting());
+        QCOMPARE(filesInStore(), before);
+        QCOMPARE(QString::fromStdString(dir_->read("report.pdf")),
+                 fileWasThere ? QStringLiteral("an earlier report") : QString());
+    }
+
+    // The columns take the width of their texts; room left goes to the
+    // message column, which gives way first on a narrow page; only then are
+    // the widest of the others cut, to one width.
+    void columnsTakeTheirTextsWidthAndTheMessageGivesWayFirst_data()
+    {
+        using W = Widths;
+        QTest::addColumn<W>("natural");
+        QTest::addColumn<int>("page");
+        QTest::addColumn<int>("flexible");
+        QTest::addColumn<W>("expected");
+        QTest::newRow("room to spare: to the message") << W{60, 300, 200, 400} << 1200 << 3 << W{60, 300, 200, 640};
+        QTest::newRow("room to spare, message first") << W{60, 300, 200, 100} << 1000 << 1 << W{60, 640, 200, 100};
+        QTest::newRow("exactly the page") << W{100, 300, 200, 400} << 1000 << 3 << W{100, 300, 200, 400};
+        QTest::newRow("long message cut") << W{60, 300, 200, 5000} << 1000 << 3 << W{60, 300, 200, 440};
+        QTest::newRow("message down to its minimum") << W{60, 500, 400, 5000} << 1000 << 3 << W{60, 470, 400, 70};
+        QTest::newRow("message as narrow as it needs") << W{60, 500, 400, 30} << 1000 << 3 << W{60, 500, 400, 40};
+        QTest::newRow("then the widest cut alike") << W{60, 800, 700, 5000} << 1000 << 3 << W{60, 435, 435, 70};
+        QTest::newRow("all alike") << W{900, 800, 700, 5000} << 1000 << 3 << W{310, 310, 310, 70};
+        QTest::newRow("nothing but a minimum") << W{0, 0, 0, 5000} << 50 << 3 << W{0, 0, 0, 50};
+    }
+    void columnsTakeTheirTextsWidthAndTheMessageGivesWayFirst()
+    {
+        QFETCH(Widths, natural);
+        QFETCH(int, page);
+        QFETCH(int, flexible);
+        QFETCH(Widths, expected);
+        const auto widths = fitColumns(natural, page, flexible, 70);
+        QCOMPARE(widths, expected);
+        QVERIFY(widths[0] + widths[1] + widths[2] + widths[3] <= page);
     }
 
     void aReportIsASnapshotAndComingBackEmptiesIt()
