@@ -29,6 +29,21 @@ std::string formatEventLine(const EventRecord& record);
 // Returns nothing unless all four fields are non-empty.
 std::optional<EventRecord> splitEventLine(std::string_view line);
 
+// Calls `each` with every line of `text` without its LF: the bytes of a day
+// file, or of an event signal, which carries the same lines. A last line
+// without its LF counts; nothing after a last LF does.
+template <typename Each>
+void forEachStoredLine(std::string_view text, Each&& each)
+{
+    while (!text.empty()) {
+        const auto lf = text.find('\n');
+        each(text.substr(0, lf));
+        if (lf == std::string_view::npos)
+            break;
+        text.remove_prefix(lf + 1);
+    }
+}
+
 // "yyyy-MM-dd.log" for the local calendar day of `seconds` since 1970.
 std::string eventLogFileName(long long seconds);
 

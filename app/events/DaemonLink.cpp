@@ -208,7 +208,7 @@ bool DaemonLink::subscribe()
     // sends with the same interface are not events of the store.
     const bool listening =
         connection_.connect(service, path, interface, QString::fromLatin1(bus::kEventSignal),
-                            QStringLiteral("aa{ss}"), this, SLOT(onBrantwellSignal(QDBusMessage)))
+                            QStringLiteral("say"), this, SLOT(onBrantwellSignal(QDBusMessage)))
         && connection_.connect(service, path, interface, QString::fromLatin1(bus::kEventsDroppedSignal),
                                QStringLiteral("t"), this, SLOT(onEventsDropped(quint64)));
     if (!listening)
@@ -258,44 +258,21 @@ std::vector<Announcement> DaemonLink::parseAnnouncement(const QDBusMessage& sign
 {
     std::vector<Announcement> out;
     const auto args = signal.arguments();
-    if (args.isEmpty() || !args.first().canConvert<QDBusArgument>())
+    if (args.size() != 2 || args[0].metaType() != QMetaType::fromType<QString>()
+        || args[1].metaType() != QMetaType::fromType<QByteArray>())
         return out;
-    const auto arg = args.first().value<QDBusArgument>();
-    if (arg.currentSignature() != QLatin1String("aa{ss}"))
+    const QString type = args[0].toString();
+    const bool set = type == QLatin1String("Set");
+    if (!set && type != QLatin1String("Remove"))
         return out;
-    // Read in place: converting the list into maps first cost a map and
-    // its nodes per event, a quarter of the window's time under a stream.
-    QString key, value;
-    arg.beginArray();
-    while (!arg.atEnd()) {
-        Announcement a{};
-        bool typed = false;
-        arg.beginMap();
-        while (!arg.atEnd()) {
-            arg.beginMapEntry();
-            arg >> key >> value;
-            arg.endMapEntry();
-            if (key == QLatin1String("Type")) {
-                const bool set = value == QLatin1String("Set");
-                typed = set || value == QLatin1String("Remove");
-                a.type = set ? Announcement::Type::Set : Announcement::Type::Remove;
-            } else if (key == QLatin1String("Date")) {
-                a.record.date = value.toStdString();
-            } else if (key == QLatin1String("Priority")) {
-                a.record.priority = value.toStdString();
-            } else if (key == QLatin1String("Host")) {
-                a.record.host = value.toStdString();
-            } else if (key == QLatin1String("Message")) {
-                a.record.message = value.toStdString();
-            }
-        }
-        arg.endMap();
-        // The same rule as for a stored line: four non-empty fields.
-        if (typed && !a.record.date.empty() && !a.record.priority.empty() && !a.record.host.empty()
-            && !a.record.message.empty())
-            out.push_back(std::move(a));
-    }
-    arg.endArray();
+    const QByteArray lines = args[1].toByteArray();
+    // The stored lines, read as the files are read.
+    forEachStoredLine(std::string_view(lines.constData(), static_cast<std::size_t>(lines.size())),
+                      [&](std::string_view line) {
+                          if (auto record = splitEventLine(line))
+                              out.push_back({set ? Announcement::Type::Set : Announcement::Type::Remove,
+                                             std::move(*record)});
+                      });
     return out;
 }
 

@@ -73,8 +73,9 @@ public:
     // The bus the daemon is reached on, for questions of other parts.
     QDBusConnection connection() const { return connection_; }
 
-    // The event dictionaries of one "Brantwell" signal; entries without a
-    // known Type or with a missing field are left out.
+    // The events of one "Brantwell" signal: its type and its stored lines,
+    // read with the parser of the day files; a line that is no event there
+    // is left out, and so is a signal of another type or shape.
     static std::vector<Announcement> parseAnnouncement(const QDBusMessage& signal);
 
 Q_SIGNALS:

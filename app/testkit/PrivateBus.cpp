@@ -82,24 +82,22 @@ QString BusPeer::setCommand(const QString& command, const QDBusMessage& message)
 
 bool BusPeer::announce(const std::vector<Announcement>& events)
 {
-    QList<QMap<QString, QString>> list;
-    for (const auto& e : events) {
-        QMap<QString, QString> m;
-        m[QStringLiteral("Type")] =
-            e.type == Announcement::Type::Set ? QStringLiteral("Set") : QStringLiteral("Remove");
-        m[QStringLiteral("Date")] = QString::fromStdString(e.record.date);
-        m[QStringLiteral("Priority")] = QString::fromStdString(e.record.priority);
-        m[QStringLiteral("Host")] = QString::fromStdString(e.record.host);
-        m[QStringLiteral("Message")] = QString::fromStdString(e.record.message);
-        list.push_back(m);
+    // As the daemon sends them: one signal per run of one type, the stored
+    // lines each with its LF.
+    for (std::size_t i = 0; i < events.size();) {
+        const auto type = events[i].type;
+        std::string lines;
+        for (; i < events.size() && events[i].type == type; ++i)
+            appendEventLine(lines, events[i].record);
+        QDBusMessage signal = QDBusMessage::createSignal(QString::fromLatin1(kDaemonPath),
+                                                         QString::fromLatin1(kDaemonInterface),
+                                                         QString::fromLatin1(bus::kEventSignal));
+        signal << (type == Announcement::Type::Set ? QStringLiteral("Set") : QStringLiteral("Remove"))
+               << QByteArray(lines.data(), static_cast<qsizetype>(lines.size()));
+        if (!connection_.send(signal))
+            return false;
     }
-    QDBusMessage signal = QDBusMessage::createSignal(QString::fromLatin1(kDaemonPath),
-                                                     QString::fromLatin1(kDaemonInterface),
-                                                     QString::fromLatin1(bus::kEventSignal));
-    QDBusArgument arg;
-    arg << list;
-    signal << QVariant::fromValue(arg);
-    return connection_.send(signal);
+    return true;
 }
 
 } // namespace brantwell::testkit

@@ -150,13 +150,43 @@ int main(int argc, char* argv[])
     (void)view.grab();
     std::printf("clear the search: %.0f ms\n", msSince(start));
 
-    std::vector<EventRecord> burst;
-    for (int i = 0; i < 1000; ++i)
-        burst.push_back({std::to_string(1772870400 + i), "User.Notice", "10.0.0.1", "burst " + std::to_string(i)});
-    start = Clock::now();
-    model.addEvents(burst);
-    (void)view.grab();
-    std::printf("insert a batch of 1,000 new events on top: %.1f ms\n", msSince(start));
+    // A batch of 1,000 new events as the window takes them from the bus,
+    // in each order the list can be in, with and without a search. The
+    // batch's hosts and messages are spread so that, sorted by host, its
+    // rows land all over the list.
+    int batchNumber = 0;
+    const auto insertBatch = [&](const char* what) {
+        std::vector<EventRecord> burst;
+        for (int i = 0; i < 1000; ++i) {
+            const int n = batchNumber * 1000 + i;
+            burst.push_back({std::to_string(1772870400 + n), i % 2 ? "User.Notice" : "Mail.Error",
+                             "192.168.1." + std::to_string(i % 250),
+                             "burst " + std::to_string(n) + (i % 10 == 0 ? " router42" : "")});
+        }
+        ++batchNumber;
+        (void)view.grab();
+        const auto begin = Clock::now();
+        model.addEvents(burst);
+        (void)view.grab();
+        std::printf("insert a batch of 1,000 new events, %s: %.1f ms (%d rows shown)\n", what, msSince(begin),
+                    proxy.rowCount());
+    };
+    insertBatch("newest first");
+    view.sortByColumn(EventListModel::DateColumn, Qt::DescendingOrder);
+    insertBatch("sorted by date, newest first");
+    view.sortByColumn(EventListModel::DateColumn, Qt::AscendingOrder);
+    insertBatch("sorted by date, oldest first");
+    view.sortByColumn(EventListModel::HostColumn, Qt::AscendingOrder);
+    insertBatch("sorted by host");
+    view.sortByColumn(EventListModel::MessageColumn, Qt::AscendingOrder);
+    insertBatch("sorted by message");
+    proxy.setSearchText(QStringLiteral("ROUTER42"));
+    insertBatch("sorted by message, searching \"ROUTER42\"");
+    view.sortByColumn(EventListModel::DateColumn, Qt::DescendingOrder);
+    insertBatch("sorted by date, searching \"ROUTER42\"");
+    view.sortByColumn(-1, Qt::DescendingOrder);
+    insertBatch("newest first, searching \"ROUTER42\"");
+    proxy.setSearchText({});
 
     std::vector<EventRecord> oldest;
     for (int i = 0; i < 1000; ++i)

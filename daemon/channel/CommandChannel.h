@@ -3,24 +3,10 @@
 // the Brantwell signal to each subscriber, addressed to it alone.
 //
 // One thread owns the bus connection: it answers method calls and sends
-// the queued announcements, so no sd-bus object is touched by two threads.
-// With no subscriber nothing is queued, built or sent. The receiver only
-// appends to a bounded queue and never waits for the bus; when the queue is
-// full, "Set" announcements are dropped and every subscriber is told how
-// many it missed (EventsDropped). "Remove" announcements wait for room
-// instead: they come from the removal pass, which may wait. Without a bus
-// the daemon goes on receiving; the thread says so once and connects again
-// when a bus appears.
-//
-// Each subscriber has a window of announcements it may have unread, in
-// events and in bytes, and all of them together one in bytes: the thread
-// pings each now and then (org.freedesktop.DBus.Peer.Ping, which the policy
-// file lets root send) and only a reply shows what it has read, since the
-// bus keeps the order; a refused or failed ping shows nothing. A subscriber
-// whose window is full misses "Set"s (and is told) rather than piling them
-// up in the bus daemon, which counts them against this connection and stops
-// serving it at its limit. One that answers no ping for kDropAfter is
-// dropped from the subscribers.
+// the queued announcements (Announcements.h: the queue, the subscribers and
+// their flow control), so no sd-bus object is touched by two threads.
+// Without a bus the daemon goes on receiving; the thread says so once and
+// connects again when a bus appears.
 #pragma once
 
 #include <atomic>
@@ -40,6 +26,7 @@
 #include <nlohmann/json.hpp>
 #include <sdbus-c++/Message.h>
 
+#include "Announcements.h"
 #include "store/EventHooks.h"
 
 namespace brantwell {
@@ -90,43 +77,8 @@ CheckedCommand checkCommandText(const std::string& text);
 
 class CommandChannel final : public EventAnnouncer {
 public:
-    static constexpr std::size_t kQueueLimit = 32768;  // events waiting for the bus
-    // Slots removals leave free, so that a removal pass over a whole store
-    // does not crowd out the events arriving meanwhile.
-    static constexpr std::size_t kSetReserve = 8192;
-    // Signals of about kSignalBytes. Fewer and larger signals cost every
-    // process on the way less (sends, wake-ups and switches are per
-    // signal), up to a point: the bus daemon keeps a message in a buffer
-    // that grows by doubling, and once that reaches malloc's mmap threshold
-    // (128 KiB) every message costs it fresh pages, faulted in and zeroed.
-    // Measured at 200,000 events/s: 20 KiB signals 1.29 us of bus daemon CPU
-    // per event, 32 KiB 1.14, 48 KiB 1.12, 64 KiB 3.10.
-    static constexpr std::size_t kSignalBytes = 32 * 1024;
-    static constexpr std::size_t kEventsPerSignal = 1024;  // bounds the events taken at once
-    // What an event adds to a signal besides its texts: keys, lengths,
-    // padding.
-    static constexpr std::size_t kEventOverhead = 96;
-    static constexpr std::chrono::milliseconds kSignalInterval{5};  // rest after a signal
-    // Announcements a subscriber may have unread, in events and in bytes,
-    // and how often it is asked.
-    static constexpr std::uint64_t kWindow = 65536;
-    static constexpr std::uint64_t kWindowBytes = 8 * 1024 * 1024;
-    static constexpr std::uint64_t kPingEvery = kWindow / 4;
-    // What all subscribers together may have unread. The bus daemon counts
-    // the messages it holds for them against this daemon's connection and
-    // stops reading from it at 127 MiB (Debian's limit): calls would go
-    // unanswered.
-    static constexpr std::uint64_t kAllSubscribersBytes = 32 * 1024 * 1024;
-    // A subscriber that has not answered a ping for this long is stalled:
-    // removals no longer wait for it; it is told what it missed instead.
-    static constexpr std::chrono::seconds kStallAfter{5};
-    // One that answers no ping for this long is no longer a subscriber.
-    static constexpr std::chrono::seconds kDropAfter{30};
-
-    struct Pending {
-        EventType type = EventType::Set;
-        EventRecord event;
-    };
+    static constexpr std::uint64_t kWindow = AnnouncementQueue::kWindow;
+    static constexpr std::size_t kEventsPerSignal = AnnouncementQueue::kEventsPerSignal;
 
     explicit CommandChannel(CommandHandlers handlers);
     ~CommandChannel() override;
@@ -136,54 +88,29 @@ public:
 
     // From any thread. "Set"s never wait; "Remove"s wait for room in the
     // queue while anyone is subscribed. Returns at once without subscribers.
-    void announce(EventType type, std::span<const EventRecord> events) override;
+    void announce(EventType type, std::span<const EventRecord> events) override
+    {
+        announcements_.announce(type, events);
+    }
 
     // Events put into signals (one count per subscriber that got them).
-    std::uint64_t signalledEvents() const { return signalled_.load(); }
+    std::uint64_t signalledEvents() const { return announcements_.counters().signalled.load(); }
     // Events a subscriber missed (one count per subscriber), all told.
-    std::uint64_t droppedEvents() const { return dropped_.load(); }
+    std::uint64_t droppedEvents() const { return announcements_.counters().dropped.load(); }
     bool connected() const { return connected_.load(); }
-    std::size_t subscribers() const { return subscriberCount_.load(); }
+    std::size_t subscribers() const { return announcements_.subscriberCount(); }
 
 private:
-    struct Subscriber;
-    class Subscribers;
     class Callers;
 
     void run(std::stop_token stop);
     void serve(std::stop_token stop);  // one connection's life
-    // Moves up to kEventsPerSignal queued events of one type into `out` (its
-    // slots trade buffers with the ring's); returns how many, and in
-    // `missed` the "Set"s dropped since the last call. A "Remove" at the head
-    // is taken only with `takeRemoves`. With `sleepIfEmpty` an empty ring
-    // marks the thread as waiting to be woken.
-    std::size_t takeQueued(std::vector<Pending>& out, bool sleepIfEmpty, bool takeRemoves, std::uint64_t& missed);
-    // Subscribers are gone (or the thread stops): empties the queue and
-    // lets a waiting removal pass go on.
-    void discardQueued();
     // Sends the answers the workers have given to deferred calls.
     void sendAnswers(std::map<std::uint64_t, sdbus::MethodCall>& awaiting);
 
     CommandHandlers handlers_;
     int wakeFd_ = -1;
-    // The announcements waiting for the bus: a ring of kQueueLimit slots
-    // whose texts keep their buffers, so that queueing an event copies bytes
-    // but allocates nothing once the ring is warm.
-    std::mutex queueMutex_;
-    std::vector<Pending> ring_;        // GUARDED_BY(queueMutex_)
-    std::size_t head_ = 0;          // GUARDED_BY(queueMutex_): the oldest slot
-    std::size_t queued_ = 0;        // GUARDED_BY(queueMutex_)
-    bool busWaiting_ = false;       // GUARDED_BY(queueMutex_): asleep until woken
-    std::uint64_t ringDropped_ = 0; // GUARDED_BY(queueMutex_): "Set"s not queued, not yet told
-    bool stopping_ = false;         // GUARDED_BY(queueMutex_)
-    std::condition_variable roomFreed_;  // a removal waits on it for room
-    // Written by the bus thread only; announce() reads it to skip all work.
-    std::atomic<std::size_t> subscriberCount_{0};
-    std::atomic<std::uint64_t> signalled_{0};
-    std::atomic<std::uint64_t> dropped_{0};
-    std::atomic<std::uint64_t> eventSignals_{0};    // Brantwell messages sent
-    std::atomic<std::uint64_t> droppedSignals_{0};  // EventsDropped messages sent
-    std::atomic<std::uint64_t> droppedSubscribers_{0};  // for answering no ping
+    AnnouncementQueue announcements_{wakeFd_};
     std::atomic<bool> connected_{false};
     // Answers of deferred commands, handed from the workers to the bus
     // thread, which alone may touch the bus. Shared so that a late answer

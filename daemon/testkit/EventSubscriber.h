@@ -15,6 +15,8 @@
 #include <sdbus-c++/sdbus-c++.h>
 
 #include "BusNames.h"
+#include "EventRecord.h"
+#include "EventSignal.h"
 #include "WaitUntil.h"
 
 namespace brantwell::test {
@@ -30,11 +32,19 @@ public:
     explicit EventSubscriber(bool subscribe = true, bool reading = true,
                              std::chrono::microseconds perSignal = std::chrono::microseconds::zero())
     {
-        proxy_->uponSignal(bus::kEventSignal).onInterface(bus::kInterface).call([this, perSignal](const std::vector<Event>& events) {
+        // Each stored line read back with the stores' own line parser.
+        proxy_->registerSignalHandler(bus::kInterface, bus::kEventSignal, [this, perSignal](sdbus::Signal& signal) {
             if (perSignal > std::chrono::microseconds::zero())
                 std::this_thread::sleep_for(perSignal);
+            bus::EventSignal read;
+            if (!bus::readEventSignal(signal, read))
+                return;
             std::lock_guard lock(mutex_);
-            received_.insert(received_.end(), events.begin(), events.end());
+            forEachStoredLine(read.lines, [&](std::string_view line) {
+                if (const auto r = splitEventLine(line))
+                    received_.push_back(
+                        {{"Type", read.type}, {"Date", r->date}, {"Priority", r->priority}, {"Host", r->host}, {"Message", r->message}});
+            });
         });
         proxy_->uponSignal(bus::kEventsDroppedSignal).onInterface(bus::kInterface).call([this](std::uint64_t count) {
             std::lock_guard lock(mutex_);
