@@ -18,7 +18,7 @@ ActionCommandRun::ActionCommandRun(nlohmann::json& runCommand, QAbstractButton* 
     command_->setObjectName(QStringLiteral("commandField"));
     command_->setPlaceholderText(QStringLiteral("/usr/bin/program"));
     command_->setMinimumWidth(320);
-    auto* browse = new QPushButton(QStringLiteral("Browse…"), this);
+    auto* browse = new QPushButton(QStringLiteral("&Browse…"), this);
     browse->setObjectName(QStringLiteral("browseButton"));
     browse->setAutoDefault(false);
     connect(browse, &QPushButton::clicked, this, &ActionCommandRun::browseCommand);

@@ -70,12 +70,12 @@ ActionView::ActionView(const nlohmann::json* record, QWidget* parent)
         grid->addWidget(link, r, 1);
         return box;
     };
-    actionRun = row(0, "actionRun", QStringLiteral("&Run a program"), "actionRunText", QStringLiteral("Program…"),
+    actionRun = row(0, "actionRun", QStringLiteral("&Run a program"), "actionRunText", QStringLiteral("&Program…"),
                     &ActionView::commandRun, &ActionView::commandRunText);
     actionEmail = row(1, "actionEmail", QStringLiteral("Send an &e-mail"), "actionEmailText",
-                      QStringLiteral("Recipients…"), &ActionView::commandEmail, &ActionView::commandEmailText);
+                      QStringLiteral("Recip&ients…"), &ActionView::commandEmail, &ActionView::commandEmailText);
     actionEvent = row(2, "actionEvent", QStringLiteral("&Write to the journal"), "actionEventText",
-                      QStringLiteral("Entry…"), &ActionView::commandEvent, &ActionView::commandEventText);
+                      QStringLiteral("Entr&y…"), &ActionView::commandEvent, &ActionView::commandEventText);
     grid->setColumnStretch(2, 1);
     body()->addWidget(commands);
 

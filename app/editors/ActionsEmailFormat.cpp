@@ -30,7 +30,7 @@ std::string bodyForStoring(const QString& edited)
 ActionsEmailFormat::ActionsEmailFormat(EditorContext context, QWidget* parent)
     : EmailSheet(QStringLiteral("emailFormat"), QStringLiteral("E-mail format"), std::move(context), parent)
 {
-    sendSubject = new QCheckBox(QStringLiteral("&Subject:"), this);
+    sendSubject = new QCheckBox(QStringLiteral("Su&bject:"), this);
     sendSubject->setObjectName(QStringLiteral("sendSubject"));
     formatSubject = new QLineEdit(this);
     formatSubject->setObjectName(QStringLiteral("formatSubject"));

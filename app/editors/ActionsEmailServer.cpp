@@ -41,7 +41,7 @@ ActionsEmailServer::ActionsEmailServer(EditorContext context, QWidget* parent)
     portLabel->setBuddy(portField);
     serverRow->addWidget(portLabel);
     serverRow->addWidget(portField);
-    rows->addRow(form::rowLabel(QStringLiteral("&Server:"), emailServer, this), serverRow);
+    rows->addRow(form::rowLabel(QStringLiteral("Ser&ver:"), emailServer, this), serverRow);
     emailSender = line("emailSender", QStringLiteral("brantwell@example.com"));
     rows->addRow(QStringLiteral("Se&nder:"), emailSender);
     emailUsername = line("emailUsername", QString());
@@ -54,7 +54,7 @@ ActionsEmailServer::ActionsEmailServer(EditorContext context, QWidget* parent)
     emailSecurity->addItems(securityEntries());
     emailSecurity->setToolTip(QStringLiteral("SSL: TLS from the start, or by STARTTLS; the mail is not sent "
                                              "in plain text"));
-    rows->addRow(QStringLiteral("Se&curity:"), emailSecurity);
+    rows->addRow(QStringLiteral("Securit&y:"), emailSecurity);
 
     timeoutField = new QSpinBox(this);
     timeoutField->setObjectName(QStringLiteral("emailTimeout"));

@@ -55,7 +55,7 @@ std::string testDateText(const std::string& newDateFormat, std::time_t now)
 }
 
 ActionsEmailTest::ActionsEmailTest(EditorContext context, std::string newDateFormat, QWidget* parent)
-    : EditorDialog(QStringLiteral("emailTest"), QStringLiteral("Test e-mail"), parent, QStringLiteral("Send")),
+    : EditorDialog(QStringLiteral("emailTest"), QStringLiteral("Test e-mail"), parent, QStringLiteral("Se&nd")),
       context_(std::move(context)), newDateFormat_(std::move(newDateFormat))
 {
     recipients_ = new RecipientsList(this);
@@ -93,7 +93,7 @@ bool ActionsEmailTest::onSave()
             return;
         self->sending_ = false;
         self->buttons()->save()->setEnabled(true);
-        self->buttons()->cancel()->setText(QStringLiteral("Close"));
+        self->buttons()->cancel()->setText(QStringLiteral("&Close"));
         if (ok)
             self->buttons()->showProgress(QStringLiteral("The mail server accepted the test message."));
         else

@@ -143,7 +143,7 @@ EditorButtons::EditorButtons(QWidget* parent, const QString& saveText, const QSt
     message_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     row->addWidget(message_, 1);
     if (saveText.isEmpty()) {
-        cancel_ = new QPushButton(QStringLiteral("Close"), this);
+        cancel_ = new QPushButton(QStringLiteral("&Close"), this);
         cancel_->setObjectName(QStringLiteral("cancelButton"));
         cancel_->setDefault(true);
         row->addWidget(cancel_);

@@ -93,8 +93,8 @@ class EditorButtons final : public QWidget {
     Q_OBJECT
 public:
     // `saveText` empty: a row with a single Close button ("cancelButton").
-    explicit EditorButtons(QWidget* parent, const QString& saveText = QStringLiteral("Save"),
-                           const QString& cancelText = QStringLiteral("Cancel"));
+    explicit EditorButtons(QWidget* parent, const QString& saveText = QStringLiteral("&Save"),
+                           const QString& cancelText = QStringLiteral("&Cancel"));
 
     QPushButton* save() const { return save_; }  // null in a Close row
     QPushButton* cancel() const { return cancel_; }
@@ -184,7 +184,7 @@ class EditorDialog : public QDialog {
     Q_OBJECT
 public:
     EditorDialog(const QString& objectName, const QString& title, QWidget* parent,
-                 const QString& saveText = QStringLiteral("Save"));
+                 const QString& saveText = QStringLiteral("&Save"));
 
     EditorButtons* buttons() const { return buttons_; }
 

@@ -22,7 +22,7 @@ RecipientsList::RecipientsList(QWidget* parent) : QWidget(parent)
     field_->setObjectName(QStringLiteral("recipientField"));
     field_->setPlaceholderText(QStringLiteral("name@example.com"));
     label->setBuddy(field_);
-    add_ = new QPushButton(QStringLiteral("Add"), this);
+    add_ = new QPushButton(QStringLiteral("&Add"), this);
     add_->setObjectName(QStringLiteral("addRecipient"));
     add_->setAutoDefault(false);
     add_->setEnabled(false);
@@ -39,7 +39,7 @@ RecipientsList::RecipientsList(QWidget* parent) : QWidget(parent)
     list_->setMinimumHeight(90);
     column->addWidget(list_, 1);
 
-    remove_ = new QPushButton(QStringLiteral("Remove selected recipient"), this);
+    remove_ = new QPushButton(QStringLiteral("Re&move selected recipient"), this);
     remove_->setObjectName(QStringLiteral("removeRecipient"));
     remove_->setFlat(true);
     remove_->setAutoDefault(false);

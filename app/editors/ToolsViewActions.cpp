@@ -75,11 +75,11 @@ ToolsViewActions::ToolsViewActions(EditorContext context, std::function<std::str
 
     auto* buttons = new QHBoxLayout;
     buttons->setSpacing(form::kRowSpacing);
-    auto* add = new QPushButton(QStringLiteral("Add…"), list);
+    auto* add = new QPushButton(QStringLiteral("&Add…"), list);
     add->setObjectName(QStringLiteral("addAction"));
-    edit_ = new QPushButton(QStringLiteral("Edit…"), list);
+    edit_ = new QPushButton(QStringLiteral("&Edit…"), list);
     edit_->setObjectName(QStringLiteral("editAction"));
-    remove_ = new QPushButton(QStringLiteral("Remove"), list);
+    remove_ = new QPushButton(QStringLiteral("&Remove"), list);
     remove_->setObjectName(QStringLiteral("removeAction"));
     for (auto* b : {add, edit_, remove_}) {
         b->setAutoDefault(false);

@@ -60,7 +60,8 @@ ToolsViewExport::Export ToolsViewExport::build(const char* stem, const QString& 
     e.location = new QLineEdit(box);
     e.location->setObjectName(s.toLower() + QStringLiteral("Location"));
     e.location->setPlaceholderText(placeholder);
-    e.browse = new QPushButton(QStringLiteral("Browse…"), box);
+    // Alt+B is the window's menu; the two rows share the page.
+    e.browse = new QPushButton(s == QStringLiteral("Text") ? QStringLiteral("Bro&wse…") : QStringLiteral("Brows&e…"), box);
     e.browse->setObjectName(s.toLower() + QStringLiteral("Browse"));
     auto* where = new QLabel(QStringLiteral("To:"), box);
     where->setBuddy(e.location);

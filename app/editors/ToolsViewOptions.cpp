@@ -252,7 +252,7 @@ void ToolsViewOptions::buildPopups()
     popupSoundFile_ = new QLineEdit(box);
     popupSoundFile_->setObjectName(QStringLiteral("popupSoundFile"));
     popupSoundFile_->setPlaceholderText(QStringLiteral("/usr/share/sounds/…/sound.oga"));
-    popupSoundBrowse_ = new QPushButton(QStringLiteral("Browse…"), box);
+    popupSoundBrowse_ = new QPushButton(QStringLiteral("Bro&wse…"), box);
     popupSoundBrowse_->setObjectName(QStringLiteral("popupSoundBrowse"));
     auto* soundRow = new QHBoxLayout;
     soundRow->addWidget(popupSound_);
@@ -370,9 +370,11 @@ ToolsViewOptions::FilterList ToolsViewOptions::buildFilterList(Filters which, co
         buttons->addWidget(b);
         return b;
     };
-    l.add = button("FiltersAdd", QStringLiteral("Add…"));
-    l.edit = button("FiltersEdit", QStringLiteral("Edit…"));
-    l.remove = button("FiltersRemove", QStringLiteral("Remove"));
+    // The two lists share the page: each its own mnemonics.
+    const bool include = which == Filters::Include;
+    l.add = button("FiltersAdd", include ? QStringLiteral("&Add…") : QStringLiteral("A&dd…"));
+    l.edit = button("FiltersEdit", include ? QStringLiteral("&Edit…") : QStringLiteral("Ed&it…"));
+    l.remove = button("FiltersRemove", include ? QStringLiteral("&Remove") : QStringLiteral("Re&move"));
     buttons->addStretch(1);
     layout->addLayout(buttons, y + 1, 1);
 

@@ -91,9 +91,9 @@ ScanView::ScanView(EventListModel* events, DaemonLink* link_, std::uint16_t sysl
     body->addWidget(tableView_, 1);
 
     auto* bottom = new QHBoxLayout;
-    auto* deleteButton = button(this, "deleteButton", QStringLiteral("Delete"));
-    auto* exportButton = button(this, "exportButton", QStringLiteral("Export"));
-    auto* testButton = button(this, "testButton", QStringLiteral("Test"));
+    auto* deleteButton = button(this, "deleteButton", QStringLiteral("&Delete"));
+    auto* exportButton = button(this, "exportButton", QStringLiteral("E&xport"));
+    auto* testButton = button(this, "testButton", QStringLiteral("&Test"));
     testButton->setToolTip(QStringLiteral("Send a test syslog message to the local service"));
     bottom->addWidget(deleteButton);
     bottom->addWidget(exportButton);

@@ -49,9 +49,9 @@ void ScanViewEvent::build()
     layout->addWidget(eventMessage_, 1);
 
     auto* buttons = new QHBoxLayout;
-    eventUp_ = new QPushButton(QStringLiteral("Up"), this);
+    eventUp_ = new QPushButton(QStringLiteral("&Up"), this);
     eventUp_->setObjectName(QStringLiteral("eventUp"));
-    eventDown_ = new QPushButton(QStringLiteral("Down"), this);
+    eventDown_ = new QPushButton(QStringLiteral("&Down"), this);
     eventDown_->setObjectName(QStringLiteral("eventDown"));
     connect(eventUp_, &QPushButton::clicked, this, &ScanViewEvent::onUp);
     connect(eventDown_, &QPushButton::clicked, this, &ScanViewEvent::onDown);
