@@ -1,5 +1,6 @@
-// Filter records the receiver cannot use: a save holding one is refused and
-// names it; the settings in force and the file stay as they were.
+// Filter records the receiver cannot use: a save or a merge holding one is
+// refused with InvalidArgs naming the record; the settings in force and the
+// file stay as they were.
 #include <ctime>
 #include <string>
 #include <vector>
@@ -30,10 +31,12 @@ struct Malformed {
 
 } // namespace
 
-class FilterRecordsOnBus : public DaemonOnBus {};
+// Each command once: both may hold a filter list, and each is checked.
+class FilterRecordsOnBus : public DaemonOnBus, public ::testing::WithParamInterface<const char*> {};
 
-TEST_F(FilterRecordsOnBus, SaveOfAnUnusableFilterIsRefusedByNameAndChangesNothing)
+TEST_P(FilterRecordsOnBus, AnUnusableFilterIsRefusedByNameAndChangesNothing)
 {
+    const std::string verb = GetParam();
     const std::vector<Malformed> cases = {
         {"IP", "999.1.1.1", "\"999.1.1.1\" is not an IPv4 address"},
         {"IP", "", "no address"},
@@ -48,26 +51,37 @@ TEST_F(FilterRecordsOnBus, SaveOfAnUnusableFilterIsRefusedByNameAndChangesNothin
         {"Message", "a\tb", "the message pattern holds a control character"},
         {"Facility", nullptr, "\"Facility\" is missing or not text"},
     };
+    // A key of another editor that a merge must keep and a refused command
+    // must not touch.
+    const json other = {{"dateFormat", "yyyy-MM-dd HH:mm:ss"}};
+    ASSERT_EQ(setCommand(json{{"command", "save"}, {"Settings", other}}.dump()).text(), "Received");
     const std::string before = readFile(dir.file("Brantwell.ini"));
     for (const char* list : {"includeFiltersArray", "excludeFiltersArray"}) {
         for (const auto& c : cases) {
             json bad = goodFilter();
             bad[c.key] = c.value;
-            const json command = {{"command", "save"},
+            const json command = {{"command", verb},
                                   {"Settings", {{list, json::array({goodFilter(), bad})}}}};
             const auto answer = setCommand(command.dump());
-            EXPECT_FALSE(answer.error.empty()) << list << " " << bad.dump() << " was taken";
+            EXPECT_EQ(answer.error, "org.freedesktop.DBus.Error.InvalidArgs") << verb << " " << list << " " << bad.dump();
             EXPECT_NE(answer.message.find(std::string(list) + "[1]"), std::string::npos) << answer.text();
             EXPECT_NE(answer.message.find(c.said), std::string::npos) << answer.text();
         }
     }
-    EXPECT_EQ(readFile(dir.file("Brantwell.ini")), before) << "a refused save leaves the file alone";
+    EXPECT_EQ(readFile(dir.file("Brantwell.ini")), before) << "a refused " << verb << " leaves the file alone";
     // Nor did one of them reach the receiver: every event is still stored.
     UdpSender("127.0.0.3").send(port, "<14>still stored");
     EXPECT_TRUE(waitFor([&] { return readFile(dir.file(brantwell::eventLogFileName(std::time(nullptr)))).find("still stored") != std::string::npos; }));
 
-    // A record written as it should be is saved.
+    // A record written as it should be is taken: a save replaces the file,
+    // a merge lays it over the other key.
     const json good = {{"includeFiltersArray", json::array({goodFilter()})}};
-    EXPECT_EQ(setCommand(json{{"command", "save"}, {"Settings", good}}.dump()).text(), "Received");
-    EXPECT_EQ(json::parse(readFile(dir.file("Brantwell.ini"))), good);
+    EXPECT_EQ(setCommand(json{{"command", verb}, {"Settings", good}}.dump()).text(), "Received");
+    json expected = good;
+    if (verb == "merge")
+        expected.update(other);
+    EXPECT_EQ(json::parse(readFile(dir.file("Brantwell.ini"))), expected);
 }
+
+INSTANTIATE_TEST_SUITE_P(SaveAndMerge, FilterRecordsOnBus, ::testing::Values("save", "merge"),
+                         [](const auto& info) { return std::string(info.param); });
