@@ -104,6 +104,7 @@ TEST_F(CtlTest, StatusTellsARunningFromAStoppedDaemonAndCountsTheStore)
     EXPECT_TRUE(contains(running.out, "Data directory: " + dir.path() + "\n")) << running.out;
     EXPECT_TRUE(contains(running.out, "Stored events: 3 in 2 day files\n")) << running.out;
     EXPECT_TRUE(contains(running.out, "  eventsStored 0\n")) << running.out;
+    EXPECT_FALSE(contains(running.out, "problem:")) << running.out;
 
     UdpSender().send(port, "<14>one more");
     ASSERT_TRUE(waitForLines(1));
@@ -228,6 +229,26 @@ TEST_F(CtlTest, SaveMergeKeepsTheOtherKeysAndPlainSaveReplacesTheFile)
     EXPECT_TRUE(contains(replaced.out, "--merge")) << "plain save says what it does: " << replaced.out;
     EXPECT_EQ(json::parse(readFile(dir.file("Brantwell.ini"))), change);
     EXPECT_EQ(ctl("get").out, readFile(dir.file("Brantwell.ini")));
+}
+
+// What the export threads last failed at is the daemon's to tell: status
+// prints it; the daemon still receives, so the exit status stays 0.
+TEST_F(CtlTest, StatusPrintsWhatTheExportsLastFailedAt)
+{
+    // Both exports are due at start.
+    const std::string database = dir.file("no-such-directory/events.db");
+    writeFile(dir.file("Brantwell.ini"), json({{"textInterval", 1}, {"textLocation", ""},
+                                               {"databaseInterval", 1}, {"databaseLocation", database}}).dump());
+    startDaemon();
+    const std::string text = "Text export problem: textInterval is set but textLocation is empty: no text export\n";
+    const std::string db = "Database export problem: cannot export to the database " + database + ": ";
+    CtlResult failing;
+    ASSERT_TRUE(waitUntil([&] {
+        failing = ctl("status");
+        return contains(failing.out, text) && contains(failing.out, db);
+    })) << failing.out;
+    EXPECT_EQ(failing.exit, 0) << failing.out;
+    EXPECT_FALSE(contains(failing.out, "Mail problem:")) << failing.out;
 }
 
 // A daemon that runs but cannot receive is not well: rsyslog on the UDP

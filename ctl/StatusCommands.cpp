@@ -111,6 +111,20 @@ bool printReception(const std::map<std::string, std::string>& about)
     return receiving;
 }
 
+// What the export and mail threads last failed at, as the daemon keeps it
+// until their next success. The daemon still receives and stores: these
+// do not change the exit status.
+void printProblems(const std::map<std::string, std::string>& about)
+{
+    for (const auto& [key, name] : {std::pair<const char*, const char*>{"textExportProblem", "Text export"},
+                                    {"databaseExportProblem", "Database export"},
+                                    {"mailProblem", "Mail"}}) {
+        const auto it = about.find(key);
+        if (it != about.end() && !it->second.empty())
+            std::printf("%s problem: %s\n", name, it->second.c_str());
+    }
+}
+
 // Without --data-dir only the daemon can say where its events are: when it
 // could not be asked, status says so rather than naming a directory the
 // daemon may not use. `noDaemon`: nothing runs to ask, so the default is
@@ -161,6 +175,7 @@ int status(const Options& options)
     std::printf("Version: %s\n", about["version"].c_str());
     std::printf("UDP port: %s\n", about["port"].c_str());
     const bool receiving = printReception(about);
+    printProblems(about);
     printStore(options.dataDir.value_or(about["dataDirectory"]));
     std::printf("Counters:\n");
     for (const auto& [name, value] : numbers)
