@@ -22,7 +22,7 @@ void ViewBar::paintEvent(QPaintEvent*)
     QPainter painter(this);
     QLinearGradient gradient(rect().topLeft(), rect().topRight());
     gradient.setColorAt(0, start_);
-    gradient.setColorAt(1, Qt::white);
+    gradient.setColorAt(1, palette().color(QPalette::Base));
     painter.fillRect(rect(), gradient);
     if (!title_.isEmpty()) {
         QFont font = painter.font();
@@ -50,7 +50,7 @@ void ColorFrame::paintEvent(QPaintEvent*)
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(QPen(border_, 2));
-    painter.setBrush(Qt::white);
+    painter.setBrush(palette().color(QPalette::Base));
     painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 6, 6);
 }
 

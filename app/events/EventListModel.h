@@ -64,6 +64,12 @@ public:
     std::string storedLine(int row) const;
     std::size_t severityRow(int row) const;
     QString displayDate(int row) const;
+    // The Date field as seconds since 1970 (NaN when it is no number) and
+    // the host as an id shared by every row of that host, for the counts
+    // over time that read every row.
+    double seconds(int row) const { return at(row).seconds; }
+    std::uint32_t hostId(int row) const { return at(row).host; }
+    const std::string& hostText(std::uint32_t id) const { return hosts_.text(id); }
     QString cellText(int row, int column) const;
 
     // Events listed per severity row.

@@ -1,6 +1,8 @@
 #include "ScanView.h"
 
 #include <QCheckBox>
+#include <QDateTime>
+#include <QLocale>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QMessageBox>
@@ -64,6 +66,22 @@ ScanView::ScanView(EventListModel* events, DaemonLink* link_, std::uint16_t sysl
     top->addWidget(actions);
     body->addLayout(top);
 
+    // What limits the list when the Home page opened it on a time span or
+    // a host, and the way back to every event.
+    limitBar_ = new QWidget(this);
+    limitBar_->setObjectName(QStringLiteral("limitBar"));
+    auto* limitRow = new QHBoxLayout(limitBar_);
+    limitRow->setContentsMargins(0, 0, 0, 0);
+    limitLabel_ = new QLabel(limitBar_);
+    limitLabel_->setObjectName(QStringLiteral("limitLabel"));
+    limitLabel_->setTextFormat(Qt::PlainText);
+    auto* showAllButton = button(limitBar_, "showAllButton", QStringLiteral("Show &all events"));
+    limitRow->addWidget(limitLabel_, 1);
+    limitRow->addWidget(showAllButton);
+    limitBar_->hide();
+    body->addWidget(limitBar_);
+    connect(showAllButton, &QPushButton::clicked, this, &ScanView::showAll);
+
     tableView_ = new QTableView(this);
     tableView_->setObjectName(QStringLiteral("tableView"));
     tableView_->setModel(proxy_);
@@ -113,6 +131,44 @@ ScanView::ScanView(EventListModel* events, DaemonLink* link_, std::uint16_t sysl
     connect(tableView_, &QTableView::doubleClicked, this, &ScanView::doubleClickTable);
     connect(options, &QLabel::linkActivated, this, &ScanView::syslogOptions);
     connect(actions, &QLabel::linkActivated, this, &ScanView::syslogActions);
+}
+
+void ScanView::showLimit(const QString& text)
+{
+    // The search box would narrow the list further without saying so.
+    searchDelay_.stop();
+    searchField_->blockSignals(true);
+    searchField_->clear();
+    searchField_->blockSignals(false);
+    proxy_->setSearchText({});
+    tableView_->clearSelection();
+    limitLabel_->setText(text);
+    limitBar_->setVisible(!text.isEmpty());
+    tableView_->scrollToTop();
+}
+
+void ScanView::showSpan(double start, double end)
+{
+    proxy_->setLimits(true, start, end, {});
+    const QLocale locale;
+    const auto at = [](double s) { return QDateTime::fromSecsSinceEpoch(static_cast<qint64>(s)); };
+    const QString from = locale.toString(at(start), QStringLiteral("ddd d MMM yyyy HH:mm"));
+    const QString to = at(end).date() == at(start).date() || at(end).time() != QTime(0, 0)
+                           ? locale.toString(at(end), QStringLiteral("HH:mm"))
+                           : locale.toString(at(end), QStringLiteral("ddd d MMM HH:mm"));
+    showLimit(QStringLiteral("Showing the events from %1 to %2").arg(from, to));
+}
+
+void ScanView::showHost(const QString& host)
+{
+    proxy_->setLimits(false, 0, 0, host);
+    showLimit(QStringLiteral("Showing the events of host %1").arg(host));
+}
+
+void ScanView::showAll()
+{
+    proxy_->clearLimits();
+    showLimit({});
 }
 
 QList<int> ScanView::chosenRows(bool all) const

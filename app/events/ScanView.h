@@ -36,6 +36,12 @@ public:
     DeletionCounts deleteChosen(bool all);
     bool exportChosen(const QString& fileName, bool all);
 
+    // Lists only the events dated in [start, end) or only those of one
+    // host, saying so above the list with a button that lists all again.
+    void showSpan(double start, double end);
+    void showHost(const QString& host);
+    void showAll();
+
     QTableView* tableView() const { return tableView_; }
     EventFilterProxy* proxy() const { return proxy_; }
 
@@ -58,7 +64,11 @@ private:
     std::uint16_t syslogPort_;
     EventFilterProxy* proxy_ = nullptr;
     QTableView* tableView_ = nullptr;
+    void showLimit(const QString& text);
+
     QLineEdit* searchField_ = nullptr;
+    QWidget* limitBar_ = nullptr;
+    QLabel* limitLabel_ = nullptr;
     QTimer searchDelay_;
 };
 

@@ -7,13 +7,18 @@
 #include <optional>
 #include <string>
 
+#include <QComboBox>
 #include <QDBusConnection>
 #include <QLabel>
 #include <QMap>
+#include <QTimer>
+#include <QTreeWidget>
 #include <QWidget>
 
 #include "events/EventListModel.h"
 #include "common/HomeViewBar.h"
+#include "EventChart.h"
+#include "EventChartModel.h"
 
 namespace brantwell {
 
@@ -39,11 +44,31 @@ public:
     // True while a status question is on its way.
     bool isAsking() const { return asking_; }
 
+    // The chart of events over time, its counts, and the daemon's drop
+    // counters (asked every few seconds while the page shows).
+    EventChartModel* chartModel() const { return chartModel_; }
+    EventChart* chart() const { return chart_; }
+    ChartSpan chartSpan() const;
+    void setChartSpan(ChartSpan span);
+    // Draws the chart, the top senders and the rate from the counts now.
+    void redrawChart();
+    void askStatistics();
+    void showStatistics(const QMap<QString, qulonglong>& counters, bool answered);
+    bool isAskingStatistics() const { return askingStatistics_; }
+
+Q_SIGNALS:
+    // The user asked for the events dated in [start, end) or sent by a host.
+    void spanChosen(double start, double end);
+    void hostChosen(const QString& host);
+
 protected:
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     void build();
+    QWidget* buildDashboard(QWidget* parent);
+    void onChartTimer();
 
     const EventListModel* events_;
     std::string dataDir_;
@@ -64,6 +89,20 @@ private:
     QLabel* statusReception_ = nullptr;  // per transport, receiving or why not
     QLabel* statusWarnings_ = nullptr;   // problems the daemon knows of
     QLabel* statusVersion_ = nullptr;
+
+    EventChartModel* chartModel_ = nullptr;
+    EventChart* chart_ = nullptr;
+    QComboBox* spanBox_ = nullptr;
+    QComboBox* stackingBox_ = nullptr;
+    QLabel* sendersTitle_ = nullptr;
+    QTreeWidget* topSenders_ = nullptr;
+    QLabel* rate_ = nullptr;
+    QLabel* drops_ = nullptr;
+    QTimer chartTimer_;       // redraws at most a few times a second
+    QTimer statisticsTimer_;  // asks the daemon's counters
+    bool chartDirty_ = true;
+    double lastDrawn_ = 0;
+    bool askingStatistics_ = false;
 };
 
 QString versionLine();  // "Linux program <version>"

@@ -187,6 +187,68 @@ private Q_SLOTS:
                  qPrintable(text(home, "statusReception")));
     }
 
+    // The drop counters at a glance come from the daemon's statistics: a
+    // datagram over the size limit is cut, one an exclude filter matches is
+    // filtered; each counts once.
+    void showsTheDaemonsDropCounters()
+    {
+        if (const QString why = testkit::RealDaemon::missing(); !why.isEmpty())
+            QSKIP(qPrintable(why));
+        testkit::RealDaemon daemon(0, R"({"excludeFiltersArray": [{"Name": "quiet", "IP": "0.0.0.0", "Mask": "0",
+            "Facility": "*", "Severity": "*", "Message": "*quiet*"}]})");
+        QVERIFY(daemon.running());
+        EventListModel model;
+        HomeView home(&model, daemon.dataDir());
+        home.setDaemonBus(daemon.connect(QStringLiteral("home3")));
+        test::UdpSender sender;
+        QVERIFY(sender.send(daemon.port(), "<14>quiet please"));
+        QVERIFY(sender.send(daemon.port(), "<14>oversized " + std::string(3000, 'y')));
+        QVERIFY(sender.send(daemon.port(), "<14>plain"));
+        const QString expected = QStringLiteral("Kernel drops: 0    Cut frames: 1    Filtered: 1");
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                home.askStatistics();
+                (void)QTest::qWaitFor([&] { return !home.isAskingStatistics(); }, 5000);
+                return text(home, "statusDrops") == expected;
+            }(),
+            10000);
+
+        daemon.stop();
+        home.askStatistics();
+        QTRY_VERIFY(!home.isAskingStatistics());
+        QVERIFY2(text(home, "statusDrops").contains(QStringLiteral("not known")), qPrintable(text(home, "statusDrops")));
+    }
+
+    // In a dark theme the page, its boxes and the chart take the dark
+    // base colour and keep light text, instead of a white page with the
+    // theme's light text on it.
+    void followsADarkPalette()
+    {
+        testkit::StoreDir store;
+        EventListModel model;
+        QPalette dark;
+        dark.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2b));
+        dark.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
+        dark.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
+        dark.setColor(QPalette::Text, QColor(0xee, 0xee, 0xee));
+        HomeView home(&model, store.path());
+        home.setPalette(dark);
+        home.resize(900, 900);
+        const QImage page = home.grab().toImage();
+        QVERIFY2(page.pixelColor(page.width() - 5, page.height() - 5).lightness() < 80,
+                 qPrintable(page.pixelColor(page.width() - 5, page.height() - 5).name()));
+        auto* box = home.findChild<ColorFrame*>("eventsBox");
+        const QImage inside = box->grab().toImage();
+        QVERIFY(inside.pixelColor(inside.width() / 2, inside.height() - 8).lightness() < 80);
+        const QImage chart = home.chart()->grab().toImage();
+        // The chart's axis numbers are drawn in the light text colour.
+        bool lightText = false;
+        for (int y = 0; y < chart.height() && !lightText; ++y)
+            for (int x = 0; x < 30 && !lightText; ++x)
+                lightText = chart.pixelColor(x, y).lightness() > 180;
+        QVERIFY(lightText);
+    }
+
     void withoutABusSaysStopped()
     {
         testkit::StoreDir store;

@@ -136,6 +136,15 @@ void WindowController::buildPages()
     }
     setCentralWidget(pages_);
 
+    // The Home page's chart and top senders open the list on what they show.
+    connect(homeView_, &HomeView::spanChosen, this, [this](double start, double end) {
+        scanView_->showSpan(start, end);
+        showPage(ScanPage);
+    });
+    connect(homeView_, &HomeView::hostChosen, this, [this](const QString& host) {
+        scanView_->showHost(host);
+        showPage(ScanPage);
+    });
     connect(scanView_, &ScanView::syslogOptions, this, [this] { openEditor(OptionsPage, ScanPage); });
     connect(scanView_, &ScanView::syslogActions, this, [this] { openEditor(ActionsPage, ScanPage); });
     connect(tools, &ToolsView::openOptions, this, [this] { openEditor(OptionsPage, ToolsPage); });
