@@ -300,12 +300,54 @@ QString EventListModel::cellText(int row, int column) const
     }
 }
 
-bool EventListModel::rowContains(int row, std::string_view lowerNeedle) const
+bool EventListModel::storedRowContains(std::size_t storage, std::string_view lowerNeedle) const
 {
-    const Row& r = at(row);
+    const Row& r = rows_[storage];
     return containsFolded(hosts_.text(r.host), lowerNeedle)
            || containsFolded(priorities_.text(r.priority), lowerNeedle)
            || containsFolded(r.message, lowerNeedle);
+}
+
+namespace {
+
+template <typename T>
+int threeWay(const T& a, const T& b)
+{
+    return a < b ? -1 : b < a ? 1 : 0;
+}
+
+// Seconds with the rule for dates that are not numbers (NaN): those first,
+// by their text.
+int compareDates(double a, double b, const std::string& textA, const std::string& textB)
+{
+    if (std::isnan(a) || std::isnan(b)) {
+        if (std::isnan(a) != std::isnan(b))
+            return std::isnan(a) ? -1 : 1;
+        return threeWay(textA, textB);
+    }
+    return threeWay(a, b);
+}
+
+} // namespace
+
+int EventListModel::compareStored(int column, std::size_t a, std::size_t b) const
+{
+    const Row& x = rows_[a];
+    const Row& y = rows_[b];
+    switch (column) {
+    case ImageColumn: {
+        const std::size_t rx = rowOfPriority(x.priority), ry = rowOfPriority(y.priority);
+        // By display class, then the more severe row first.
+        if (classes_[rx] != classes_[ry])
+            return threeWay(classes_[rx], classes_[ry]);
+        return threeWay(ry, rx);
+    }
+    case DateColumn: return compareDates(x.seconds, y.seconds, x.date, y.date);
+    case PriorityColumn: return x.priority == y.priority ? 0 : threeWay(priorities_.text(x.priority), priorities_.text(y.priority));
+    case HostColumn: return x.host == y.host ? 0 : threeWay(hosts_.text(x.host), hosts_.text(y.host));
+    case MessageColumn: return threeWay(x.message, y.message);
+    default: return 0;
+    }
 }
 
 const std::vector<std::uint32_t>& EventListModel::ranks(const TextPool& pool,
@@ -368,25 +410,6 @@ const std::vector<double>& EventListModel::sortKeys(int column) const
     sortKeysColumn_ = column;
     sortKeysGeneration_ = generation_;
     return sortKeys_;
-}
-
-bool EventListModel::lessThan(int column, int left, int right) const
-{
-    if (column == MessageColumn)
-        return at(left).message < at(right).message;
-    if (column < ImageColumn || column >= ColumnCount)
-        return false;
-    const auto& keys = sortKeys(column);
-    const std::size_t last = rows_.size() - 1;
-    const double a = keys[last - static_cast<std::size_t>(left)];
-    const double b = keys[last - static_cast<std::size_t>(right)];
-    // Dates that are not numbers sort before all others, by their text.
-    if (std::isnan(a) || std::isnan(b)) {
-        if (std::isnan(a) != std::isnan(b))
-            return std::isnan(a);
-        return at(left).date < at(right).date;
-    }
-    return a < b;
 }
 
 } // namespace brantwell

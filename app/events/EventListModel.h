@@ -76,9 +76,24 @@ public:
     std::int64_t count(std::size_t severityRow) const { return counts_[severityRow]; }
     const std::array<std::int64_t, kSeverityRows>& counts() const { return counts_; }
 
-    // Search and sort helpers for the filter proxy, by display row.
-    bool rowContains(int row, std::string_view lowerNeedle) const;
-    bool lessThan(int column, int left, int right) const;
+    // For the filter proxy, by storage index (0 the oldest row; display row
+    // r is storage index rowCount() - 1 - r). Appending rows keeps every
+    // storage index; removing rows moves the ones above them down.
+    bool storedRowContains(std::size_t storage, std::string_view lowerNeedle) const;
+    double storedSeconds(std::size_t storage) const { return rows_[storage].seconds; }
+    std::uint32_t storedHostId(std::size_t storage) const { return rows_[storage].host; }
+    // Orders two stored rows by one column: negative, zero or positive.
+    // Dates that are not numbers come before all others, by their text.
+    // compareStored reads the rows; compareSorting reads sort keys kept for
+    // the whole list and is faster when a whole list is sorted. Both agree.
+    int compareStored(int column, std::size_t a, std::size_t b) const;
+    // The sort key of every stored row for one column (not the message), by
+    // storage index; a date that is not a number is NaN. Sorting a million
+    // rows then reads an array of 8 MB instead of the rows themselves,
+    // which miss the cache once an earlier sort has shuffled the order.
+    // Rebuilt at the first use after the rows or the display classes
+    // changed. Agrees with compareStored.
+    const std::vector<double>& sortKeys(int column) const;
 
 private:
     struct Row {
@@ -99,13 +114,6 @@ private:
     // Sort rank of each interned text, rebuilt when the pool has grown, so
     // sorting compares two integers instead of two texts.
     const std::vector<std::uint32_t>& ranks(const TextPool& pool, std::vector<std::uint32_t>& cache) const;
-
-    // The sort key of every stored row for one column (not the message), by
-    // storage index. Sorting a million rows then reads an array of 8 MB
-    // instead of the rows themselves, which miss the cache once an earlier
-    // sort has shuffled the order. Rebuilt at the first comparison after the
-    // rows or the display classes changed (`generation_`).
-    const std::vector<double>& sortKeys(int column) const;
 
     std::uint64_t generation_ = 0;  // bumped by every change that may move a key
     mutable std::vector<double> sortKeys_;

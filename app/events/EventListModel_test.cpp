@@ -184,7 +184,6 @@ private Q_SLOTS:
                                      ev("1772870002", "User.Notice", "k-host", "c")};
         model.addEvents(first);
         EventFilterProxy proxy(&model);
-        proxy.setDynamicSortFilter(true);
         const auto column = [&proxy](int c) {
             QStringList out;
             for (int row = 0; row < proxy.rowCount(); ++row)
