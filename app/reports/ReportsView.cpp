@@ -18,6 +18,7 @@
 #include <QVBoxLayout>
 
 #include "GroupRowDelegate.h"
+#include "Priority.h"
 #include "ReportPrinter.h"
 #include "common/HomeViewBar.h"
 #include "events/EventExport.h"
@@ -28,10 +29,21 @@ namespace brantwell {
 namespace {
 
 constexpr int kColumnWidth = 120;
-// The by-message report gives the message column what the three others
-// leave; never less than a column's usual width.
-constexpr int kMessageReportRest = 380;
+// The by-message report gives the message column what the date and
+// priority columns and a host column of the usual width leave; never less
+// than a column's usual width.
 constexpr int kMinimumFirstColumn = 120;
+
+// Wide enough for every priority text there is ("Security.Informational").
+int priorityColumnWidth(const QFontMetrics& metrics)
+{
+    int widest = 0;
+    for (std::uint32_t pri = 0; pri < 192; ++pri) {
+        const auto text = priorityText(pri);
+        widest = std::max(widest, metrics.horizontalAdvance(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()))));
+    }
+    return widest + 16;  // the cell's margins
+}
 
 QPushButton* button(QWidget* parent, const char* name, const QString& text)
 {
@@ -112,9 +124,9 @@ ReportsView::ReportsView(std::string dataDir, std::function<std::string()> dateF
     reportFilter_->setMinimumContentsLength(10);
     reportDisplay_ = button(this, "reportDisplay", QStringLiteral("&Display"));
     reportDisplay_->setEnabled(false);
-    auto* reportLabel = new QLabel(QStringLiteral("Report:"), this);
+    auto* reportLabel = new QLabel(QStringLiteral("&Report:"), this);
     reportLabel->setBuddy(reportName_);
-    auto* sourceLabel = new QLabel(QStringLiteral("Source:"), this);
+    auto* sourceLabel = new QLabel(QStringLiteral("&Source:"), this);
     sourceLabel->setBuddy(reportFilter_);
     top->addWidget(reportLabel);
     top->addWidget(reportName_);
@@ -222,7 +234,8 @@ bool ReportsView::eventFilter(QObject* watched, QEvent* event)
 
 void ReportsView::fitMessageColumn()
 {
-    tableView_->setColumnWidth(0, std::max(kMinimumFirstColumn, tableView_->viewport()->width() - kMessageReportRest));
+    const int rest = tableView_->columnWidth(1) + tableView_->columnWidth(2) + kColumnWidth;
+    tableView_->setColumnWidth(0, std::max(kMinimumFirstColumn, tableView_->viewport()->width() - rest));
 }
 
 void ReportsView::choiceMade()
@@ -237,6 +250,9 @@ void ReportsView::applyLayout(ReportKind kind)
 {
     const auto& layout = reportLayout(kind);
     model_->setTitles(layout.titles);
+    for (std::size_t d = 0; d < layout.details.size(); ++d)
+        if (layout.details[d] == ReportField::Priority)
+            tableView_->setColumnWidth(static_cast<int>(d) + 1, priorityColumnWidth(tableView_->fontMetrics()));
     switch (kind) {
     case ReportKind::ByHost:
     case ReportKind::ByPriority:
