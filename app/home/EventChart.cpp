@@ -30,15 +30,17 @@ const std::array<QColor, kSeverityRows> kSeverityColours = {
     QColor(0xf4, 0x6d, 0x1e), QColor(0xf0, 0xa5, 0x00), QColor(0xa8, 0xb4, 0x2a),
     QColor(0x3a, 0x9a, 0x2a), QColor(0x4f, 0x86, 0xc6), QColor(0x9e, 0x9e, 0x9e)};
 
-// 1, 2 or 5 times a power of ten, at least `value`.
+// The top of the scale: the smallest round number (1, 2, 3, 4, 5, 6, 8 or
+// 10 times a power of ten) at least `value`, so the tallest bar fills well
+// over half the height.
 std::int64_t roundScale(std::int64_t value)
 {
-    if (value <= 1)
-        return 1;
+    if (value <= 2)
+        return 2;
     std::int64_t power = 1;
     while (power * 10 < value)
         power *= 10;
-    for (const std::int64_t step : {1, 2, 5, 10}) {
+    for (const std::int64_t step : {1, 2, 3, 4, 5, 6, 8, 10}) {
         if (power * step >= value)
             return power * step;
     }

@@ -11,6 +11,7 @@
 #include <QHeaderView>
 #include <QScrollArea>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 
 #include "common/AppSettings.h"
 #include "HomeStatus.h"
@@ -33,6 +34,22 @@ constexpr int kImageSize = 64;
 constexpr int kChartMilliseconds = 250;
 constexpr int kStatisticsMilliseconds = 5000;
 constexpr std::size_t kTopSenders = 10;
+
+// A choice box inside the scrolling page: the wheel scrolls the page
+// unless the box has the focus, so scrolling past it changes nothing.
+class PageComboBox final : public QComboBox {
+public:
+    explicit PageComboBox(QWidget* parent) : QComboBox(parent) { setFocusPolicy(Qt::StrongFocus); }
+
+protected:
+    void wheelEvent(QWheelEvent* event) override
+    {
+        if (hasFocus())
+            QComboBox::wheelEvent(event);
+        else
+            event->ignore();
+    }
+};
 
 bool isDark(const QPalette& palette)
 {
@@ -330,14 +347,14 @@ QWidget* HomeView::buildDashboard(QWidget* parent)
     title->setFont(bold);
     heading->addWidget(title);
     heading->addSpacing(12);
-    spanBox_ = new QComboBox(box);
+    spanBox_ = new PageComboBox(box);
     spanBox_->setObjectName(QStringLiteral("chartSpan"));
     spanBox_->addItem(QStringLiteral("Last hour, per minute"), static_cast<int>(ChartSpan::Hour));
     spanBox_->addItem(QStringLiteral("Last day, per 15 minutes"), static_cast<int>(ChartSpan::Day));
     spanBox_->addItem(QStringLiteral("Last 30 days, per day"), static_cast<int>(ChartSpan::Month));
     spanBox_->setAccessibleName(QStringLiteral("Time span of the chart"));
     heading->addWidget(spanBox_);
-    stackingBox_ = new QComboBox(box);
+    stackingBox_ = new PageComboBox(box);
     stackingBox_->setObjectName(QStringLiteral("chartStacking"));
     stackingBox_->addItem(QStringLiteral("By display class"));
     stackingBox_->addItem(QStringLiteral("By severity"));
