@@ -7,6 +7,7 @@
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QDir>
+#include <QMessageBox>
 #include <QPrinter>
 #include <QProcess>
 #include <QProgressDialog>
@@ -527,6 +528,29 @@ private Q_SLOTS:
         QCOMPARE(filesInStore(), before);
         QCOMPARE(QString::fromStdString(dir_->read("report.pdf")),
                  fileWasThere ? QStringLiteral("an earlier report") : QString());
+    }
+
+    // A file that cannot be written is said so, not reported as printed.
+    void aPrintThatCannotBeWrittenSaysSo()
+    {
+        dir_->write("2026-03-07.log", line(kT0, "User.Notice", "h1", "first"));
+        open();
+        display(ReportKind::ByHost);
+        const QString pdf = QString::fromStdString(dir_->path()) + QStringLiteral("/no-such-directory/report.pdf");
+        QString said;
+        QTimer answer;
+        answer.setInterval(20);
+        connect(&answer, &QTimer::timeout, this, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                said = box->text();
+                box->accept();
+            }
+        });
+        answer.start();
+        QCOMPARE(printToPdf(pdf), 0);
+        QCOMPARE(said, QStringLiteral("The report could not be written to \"%1\".").arg(pdf));
+        QVERIFY(!QFileInfo::exists(pdf));
+        QCOMPARE(filesInStore(), QStringList{"2026-03-07.log"});
     }
 
     // The columns take the width of their texts; room left goes to the
