@@ -189,6 +189,10 @@ int stats()
         DaemonProxy daemon;
         for (const auto& [name, value] : counters(daemon))
             std::printf("%s %llu\n", name.c_str(), static_cast<unsigned long long>(value));
+        // Per upstream server, whether it is connected or the last error.
+        for (const auto& [name, text] : daemonStatus(daemon))
+            if (name.starts_with("forward."))
+                std::printf("%s.state %s\n", name.c_str(), text.c_str());
         return kOk;
     } catch (const sdbus::Error& e) {
         return reportError(e);

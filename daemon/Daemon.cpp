@@ -27,7 +27,7 @@ Daemon::Daemon(DaemonOptions options)
                                [this] { return statistics(); },
                                [this] { return status(); },
                                [this](const nlohmann::json& c) { mergeSettings(c); }}),
-      actions_(settings_, {options_.journalSocket}), receiver_(settings_, store_, &channel_, &actions_.dispatcher()),
+      actions_(settings_, {options_.journalSocket}), forwarder_(settings_, options_.dataDirectory), receiver_(settings_, store_, &channel_, &actions_.dispatcher()),
       tcpReceiver_(TcpReceiver::Transport::Tcp, settings_, store_, &channel_, &actions_.dispatcher()),
       tlsReceiver_(TcpReceiver::Transport::Tls, settings_, store_, &channel_, &actions_.dispatcher()),
       removal_(settings_, store_, &channel_), export_(settings_, store_),
@@ -42,6 +42,7 @@ Daemon::~Daemon()
         if (t->joinable())
             t->join();
     }
+    forwarder_.stop();  // after the receivers: what they handed over is queued
     channel_.stop();
     if (lockFd_ >= 0)
         close(lockFd_);
@@ -70,6 +71,10 @@ bool Daemon::start()
     store_.enforcePermissions();
     settings_.readSettings();
     channel_.start();
+    forwarder_.start();
+    receiver_.setForwarder(&forwarder_);
+    tcpReceiver_.setForwarder(&forwarder_);
+    tlsReceiver_.setForwarder(&forwarder_);
     exportThread_ = std::jthread([this](std::stop_token stop) { export_.run(stop); });
     removalThread_ = std::jthread([this](std::stop_token stop) { removal_.run(stop); });
     receiverThread_ = std::jthread([this](std::stop_token stop) { receiveLoop(stop); });
@@ -140,6 +145,10 @@ void refuseUnusableFilters(const nlohmann::json& command)
     const auto unusable = unusableFilterRecords(*it);
     if (!unusable.empty())
         throw CommandError("org.freedesktop.DBus.Error.InvalidArgs", "settings not saved: filter " + unusable.front());
+    const auto destinations = unusableForwardingRecords(*it);
+    if (!destinations.empty())
+        throw CommandError("org.freedesktop.DBus.Error.InvalidArgs",
+                           "settings not saved: destination " + destinations.front());
 }
 
 } // namespace
@@ -150,6 +159,7 @@ void Daemon::saveSettings(const nlohmann::json& command)
     std::string failure;
     const auto result = settings_.saveSettings(command, &failure);
     answerSave(result, failure);
+    forwarder_.refresh();
 }
 
 void Daemon::mergeSettings(const nlohmann::json& command)
@@ -158,6 +168,7 @@ void Daemon::mergeSettings(const nlohmann::json& command)
     std::string failure;
     const auto result = settings_.mergeSettings(command, &failure);
     answerSave(result, failure);
+    forwarder_.refresh();
 }
 
 void Daemon::sendEmail(const nlohmann::json& command, CommandReply reply)
@@ -200,6 +211,21 @@ std::map<std::string, std::string> Daemon::status() const
         result[std::string(prefix) + "Reception"] = ReceptionStatus::text(state);
         result[std::string(prefix) + "ReceptionDetail"] = detail;
     }
+    // Per upstream server: connected, or why not; and the failing ones
+    // together, for the application's Home page.
+    std::string failing;
+    for (const auto& f : forwarder_.status()) {
+        const auto& st = f.state;
+        std::string text = st.connected ? "connected to " + f.target
+                           : st.lastError.empty() ? "connecting to " + f.target
+                                                  : "not connected to " + f.target + ": " + st.lastError;
+        result["forward." + f.name] = text;
+        if (!st.connected && !st.lastError.empty())
+            failing += (failing.empty() ? "" : "; ") + ("\"" + f.name + "\" " + text + ", "
+                       + std::to_string(st.queued) + " events queued");
+    }
+    if (!failing.empty())
+        result["forwardingProblem"] = failing;
     // What the export and mail threads last failed at, under their own keys.
     for (auto& [kind, text] : ProblemBoard::process().all())
         result[kind] = std::move(text);
@@ -251,6 +277,15 @@ std::map<std::string, std::uint64_t> Daemon::statistics() const
     for (const auto& a : actions_.actionCounts()) {
         counters["action." + a.name + ".runs"] = a.runs;
         counters["action." + a.name + ".heldBack"] = a.heldBack;
+    }
+    // Per upstream server, by its "Name": lines sent (acknowledged by the
+    // server's TCP, or handed to UDP), queued, dropped, and 1 while connected.
+    for (const auto& f : forwarder_.status()) {
+        const std::string p = "forward." + f.name + ".";
+        counters[p + "sent"] = f.state.sent;
+        counters[p + "queued"] = f.state.queued;
+        counters[p + "dropped"] = f.state.dropped;
+        counters[p + "connected"] = f.state.connected ? 1 : 0;
     }
     return counters;
 }

@@ -14,6 +14,7 @@
 #include "actions/ActionRunner.h"
 #include "store/EventStore.h"
 #include "export/ExportThread.h"
+#include "forward/Forwarder.h"
 #include "store/RemovalThread.h"
 #include "settings/SettingsPipe.h"
 #include "receive/SyslogThread.h"
@@ -49,6 +50,7 @@ public:
     ActionRunner& actions() { return actions_; }
     CommandChannel& commandChannel() { return channel_; }
     RemovalThread& removal() { return removal_; }
+    Forwarder& forwarder() { return forwarder_; }
 
     // The command channel's handlers.
     void saveSettings(const nlohmann::json& command);
@@ -66,6 +68,7 @@ private:
     EventStore store_;
     CommandChannel channel_;
     ActionRunner actions_;  // before the receiver, which dispatches to it
+    Forwarder forwarder_;   // before the receivers, which hand it what they store
     SyslogThread receiver_;
     TcpReceiver tcpReceiver_;  // idle until the settings name a port
     TcpReceiver tlsReceiver_;

@@ -9,7 +9,7 @@ PACKAGES=(
   libsdbus-c++-dev libsystemd-dev dbus
   nlohmann-json3-dev libicu-dev libssl-dev libsqlite3-dev openssl
   qt6-base-dev qt6-multimedia-dev qt6-svg-dev libgl-dev
-  python3-aiosmtpd util-linux xvfb poppler-utils rsyslog clang libclang-rt-dev
+  python3-aiosmtpd util-linux xvfb poppler-utils rsyslog rsyslog-openssl clang libclang-rt-dev
   dpkg-dev lintian desktop-file-utils appstream librsvg2-bin man-db groff-base bash-completion
 )
 

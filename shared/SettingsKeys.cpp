@@ -44,6 +44,7 @@ std::vector<SettingsKey> buildTable()
     t.push_back({key::receptionTlsCertificate, ValueKind::String, false});
     t.push_back({key::receptionTlsKey, ValueKind::String, false});
     t.push_back({key::receptionTlsCaFile, ValueKind::String, false});
+    t.push_back({key::forwardingArray, ValueKind::RecordArray, false});
     return t;
 }
 

@@ -49,6 +49,8 @@ inline constexpr std::string_view receptionTlsPort = "receptionTlsPort";
 inline constexpr std::string_view receptionTlsCertificate = "receptionTlsCertificate";
 inline constexpr std::string_view receptionTlsKey = "receptionTlsKey";
 inline constexpr std::string_view receptionTlsCaFile = "receptionTlsCaFile";
+// Upstream servers the stored events are relayed to; absent: none.
+inline constexpr std::string_view forwardingArray = "forwardingArray";
 } // namespace key
 
 // The nine severity rows, in order Emergency .. Debug, then Unknown.

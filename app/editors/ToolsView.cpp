@@ -76,6 +76,9 @@ ToolsView::ToolsView(QWidget* parent) : QWidget(parent)
     add("toolsExport", QStringLiteral("Export"),
         QStringLiteral("Copy the stored events to a text file and a database at set intervals."),
         &ToolsView::openExport);
+    add("toolsForwarding", QStringLiteral("Forwarding"),
+        QStringLiteral("Send the stored events on to central syslog servers over UDP, TCP or TLS."),
+        &ToolsView::openForwarding);
     list->addStretch(1);
     outer->addLayout(list, 1);
 }

@@ -31,6 +31,7 @@ Q_SIGNALS:
     void openOptions();
     void openActions();
     void openExport();
+    void openForwarding();
 };
 
 } // namespace brantwell

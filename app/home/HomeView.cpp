@@ -297,7 +297,8 @@ void HomeView::showDaemonStatus(const QMap<QString, QString>& status, const QStr
     QStringList warnings;
     for (const auto& [key, what] : {std::pair{"textExportProblem", "Text export"},
                                     {"databaseExportProblem", "Database export"},
-                                    {"mailProblem", "E-mail"}}) {
+                                    {"mailProblem", "E-mail"},
+                                    {"forwardingProblem", "Forwarding"}}) {
         const QString text = status.value(QLatin1String(key));
         if (!text.isEmpty())
             warnings << QStringLiteral("Warning: %1: %2").arg(QLatin1String(what), text);

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QProcess>
+#include <QTcpServer>
 #include <QUdpSocket>
 
 #include "HomeStatus.h"
@@ -166,6 +167,34 @@ private Q_SLOTS:
         QVERIFY(askedAgain());
         QVERIFY2(text(home, "statusMonitor").startsWith(QStringLiteral("Stopped")), qPrintable(text(home, "statusMonitor")));
         QVERIFY(!home.findChild<QLabel*>("statusWarnings")->isVisibleTo(&home));
+    }
+
+    // An upstream server that cannot be reached is a warning, with the
+    // destination's name, why and how much waits for it.
+    void warnsOfADestinationThatFails()
+    {
+        if (const QString why = testkit::RealDaemon::missing(); !why.isEmpty())
+            QSKIP(qPrintable(why));
+        QTcpServer probe;  // a port nobody listens on once it is closed
+        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+        const quint16 closed = probe.serverPort();
+        probe.close();
+        testkit::RealDaemon daemon(0, QStringLiteral(R"({"forwardingArray": [{"Name": "central", "Host": "127.0.0.1",
+            "Port": %1, "Transport": "tcp", "Format": "rfc5424"}]})").arg(closed).toStdString());
+        QVERIFY(daemon.running());
+        EventListModel model;
+        HomeView home(&model, daemon.dataDir());
+        home.setDaemonBus(daemon.connect(QStringLiteral("home3")));
+        const auto askedAgain = [&] {
+            home.setMonitorStatus();
+            return QTest::qWaitFor([&] { return !home.isAsking(); }, 10000);
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(askedAgain() && home.findChild<QLabel*>("statusWarnings")->isVisibleTo(&home), 10000);
+        QVERIFY2(text(home, "statusWarnings")
+                     .startsWith(QStringLiteral("Warning: Forwarding: \"central\" not connected to 127.0.0.1:%1 (tcp): ")
+                                     .arg(closed)),
+                 qPrintable(text(home, "statusWarnings")));
+        QVERIFY(text(home, "statusWarnings").endsWith(QStringLiteral(", 0 events queued")));
     }
 
     void saysNotReceivingWhileAnotherSocketHoldsTheUdpPort()

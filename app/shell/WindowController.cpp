@@ -14,6 +14,7 @@
 #include "editors/EditorPage.h"
 #include "editors/ToolsView.h"
 #include "editors/ToolsViewActions.h"
+#include "editors/ToolsViewForwarding.h"
 #include "editors/ToolsViewExport.h"
 #include "editors/ToolsViewOptions.h"
 #include "home/HomeView.h"
@@ -127,12 +128,13 @@ void WindowController::buildPages()
     // A test e-mail fills "$date" in the display's format of that moment.
     auto* actions = new ToolsViewActions(context, [this] { return settings_.newDateFormat; }, pages_);
     auto* exportPage = new ToolsViewExport(context, pages_);
+    auto* forwarding = new ToolsViewForwarding(context, pages_);
     for (QWidget* page : {static_cast<QWidget*>(options), static_cast<QWidget*>(actions),
-                          static_cast<QWidget*>(exportPage)}) {
+                          static_cast<QWidget*>(exportPage), static_cast<QWidget*>(forwarding)}) {
         if (auto* editor = qobject_cast<EditorPage*>(page))
             connect(editor, &EditorPage::closeRequested, this, &WindowController::showPage);
         editors_.push_back(page);
-        pages_->addWidget(page);  // 4, 5, 6
+        pages_->addWidget(page);  // 4, 5, 6, 7
     }
     setCentralWidget(pages_);
 
@@ -150,6 +152,7 @@ void WindowController::buildPages()
     connect(tools, &ToolsView::openOptions, this, [this] { openEditor(OptionsPage, ToolsPage); });
     connect(tools, &ToolsView::openActions, this, [this] { openEditor(ActionsPage, ToolsPage); });
     connect(tools, &ToolsView::openExport, this, [this] { openEditor(ExportPage, ToolsPage); });
+    connect(tools, &ToolsView::openForwarding, this, [this] { openEditor(ForwardingPage, ToolsPage); });
 }
 
 void WindowController::buildMenus()

@@ -29,7 +29,7 @@ struct StartOptions {
 class WindowController final : public QMainWindow {
     Q_OBJECT
 public:
-    enum Page { HomePage, ScanPage, ReportsPage, ToolsPage, OptionsPage, ActionsPage, ExportPage };
+    enum Page { HomePage, ScanPage, ReportsPage, ToolsPage, OptionsPage, ActionsPage, ExportPage, ForwardingPage };
 
     WindowController(StartOptions options, QDBusConnection bus, QWidget* parent = nullptr);
 

@@ -68,9 +68,9 @@ private Q_SLOTS:
         window.show();
         auto* pages = window.findChild<QStackedWidget*>(QStringLiteral("pages"));
         const char* names[] = {"homeView", "scanView", "reportsView", "toolsView",
-                               "toolsViewOptions", "toolsViewActions", "toolsViewExport"};
-        QCOMPARE(pages->count(), 7);
-        for (int i = 0; i < 7; ++i)
+                               "toolsViewOptions", "toolsViewActions", "toolsViewExport", "toolsViewForwarding"};
+        QCOMPARE(pages->count(), 8);
+        for (int i = 0; i < 8; ++i)
             QCOMPARE(pages->widget(i)->objectName(), QString::fromLatin1(names[i]));
         QCOMPARE(window.currentPage(), 0);
     }

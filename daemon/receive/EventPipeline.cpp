@@ -76,6 +76,9 @@ void EventPipeline::finish()
         announcer_->announce(EventType::Set, events.first(written));
     statistics_.stored.fetch_add(written, std::memory_order_relaxed);
     statistics_.unstored.fetch_add(events.size() - written, std::memory_order_relaxed);
+    if (forwarder_ && written > 0)
+        forwarder_->forward(*settings_, events.first(written),
+                            std::span<const std::string>(senderTexts_.data(), written));
     if (dispatcher_) {
         for (std::size_t i = 0; i < written; ++i)
             dispatcher_->dispatch(*settings_, {senderTexts_[i], now_, records_[i]});

@@ -51,12 +51,17 @@ public:
     // Announces, stores and dispatches what the round kept.
     void finish();
 
+    // Relays what is stored to the settings' upstream servers; set before
+    // the first round.
+    void setForwarder(EventForwarder* forwarder) { forwarder_ = forwarder; }
+
 private:
     SettingsPipe& settingsPipe_;
     EventStore& store_;
     EventAnnouncer* announcer_;
     ActionDispatcher* dispatcher_;
     ReceiverStatistics& statistics_;
+    EventForwarder* forwarder_ = nullptr;
 
     std::shared_ptr<const Settings> settings_;
     double now_ = 0;

@@ -39,6 +39,9 @@ public:
     bool open(std::uint16_t port, const std::string& address = "::");
     std::uint16_t boundPort() const;
 
+    // Relays stored events to upstream servers; set before run().
+    void setForwarder(EventForwarder* forwarder) { pipeline_.setForwarder(forwarder); }
+
     // The receive loop; returns when `stop` is requested.
     void run(std::stop_token stop);
 

@@ -64,6 +64,9 @@ public:
     TcpReceiver(const TcpReceiver&) = delete;
     TcpReceiver& operator=(const TcpReceiver&) = delete;
 
+    // Relays stored events to upstream servers; set before run().
+    void setForwarder(EventForwarder* forwarder) { pipeline_.setForwarder(forwarder); }
+
     // The receive loop; returns when `stop` is requested.
     void run(std::stop_token stop);
 

@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 
+#include "util/PrivateFile.h"
+
 typedef struct ssl_ctx_st SSL_CTX;
 typedef struct ssl_st SSL;
 
@@ -34,10 +36,5 @@ private:
     SSL_CTX* context_ = nullptr;
     bool verifiesClients_ = false;
 };
-
-// Reads `path` into `contents` when it is a regular file, not a link, owned
-// by root (or by the user the daemon runs as) that nobody else may read or
-// write; returns why not otherwise (and `contents` is not to be used).
-std::string readPrivateFile(const std::string& path, std::string& contents);
 
 } // namespace brantwell

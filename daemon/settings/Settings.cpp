@@ -113,6 +113,7 @@ Settings applySettingsDictionary(const Settings& base, const nlohmann::json& d)
     setString(s.formatSubject, d, key::actionsFormatSubject);
     setString(s.formatBody, d, key::actionsFormatBody);
     setRecords(s.actionsArray, d, key::actionsArray);
+    setRecords(s.forwardingArray, d, key::forwardingArray);
     setInteger(s.iTextInterval, d, key::textInterval);
     setInteger(s.iDatabaseInterval, d, key::databaseInterval);
     setString(s.textLocationString, d, key::textLocation);
@@ -144,6 +145,18 @@ Settings applySettingsDictionary(const Settings& base, const nlohmann::json& d)
             a.name = std::to_string(s.actions.size() + 1);
         a.key = r.dump();
         s.actions.push_back(std::move(a));
+    }
+    // A record the daemon cannot use, or a name used twice, is left out.
+    s.destinations.clear();
+    for (const auto& r : s.forwardingArray) {
+        auto destination = ForwardingDestination::fromRecord(r);
+        if (!destination)
+            continue;
+        bool taken = false;
+        for (const auto& other : s.destinations)
+            taken = taken || other.name == destination->name;
+        if (!taken)
+            s.destinations.push_back(std::move(*destination));
     }
     static std::atomic<std::uint64_t> generations{0};
     s.generation = ++generations;

@@ -16,6 +16,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "ForwardingRecord.h"
 #include "RecordTest.h"
 #include "SettingsKeys.h"
 
@@ -70,12 +71,15 @@ struct Settings {
     nlohmann::json includeFiltersArray = nlohmann::json::array();
     nlohmann::json excludeFiltersArray = nlohmann::json::array();
     nlohmann::json actionsArray = nlohmann::json::array();
+    nlohmann::json forwardingArray = nlohmann::json::array();
 
     // Only the usable records: one the receiver cannot use would match
     // nothing, and as the only include filter drop every event.
     std::vector<CompiledRecord> includeFilters;
     std::vector<CompiledRecord> excludeFilters;
     std::vector<CompiledAction> actions;
+    // The usable destinations, in order, each name once.
+    std::vector<ForwardingDestination> destinations;
 
     // Passes the include list (empty passes all) and no exclude filter.
     bool accepts(const EventCriteria& event) const;

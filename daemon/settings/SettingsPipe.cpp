@@ -75,6 +75,8 @@ bool SettingsPipe::readSettings()
             // use: it is left out, and said so, rather than dropping events.
             for (const auto& why : unusableFilterRecords(parsed))
                 std::fprintf(stderr, "BrantwellSrv: %s: ignoring filter %s\n", path.c_str(), why.c_str());
+            for (const auto& why : unusableForwardingRecords(parsed))
+                std::fprintf(stderr, "BrantwellSrv: %s: ignoring destination %s\n", path.c_str(), why.c_str());
             publish(applySettingsDictionary(defaultSettings(), parsed));
             return true;
         }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "EventRecord.h"
@@ -36,6 +37,17 @@ class ActionDispatcher {
 public:
     virtual ~ActionDispatcher() = default;
     virtual void dispatch(const Settings& settings, const AcceptedEvent& event) = 0;
+};
+
+// Called on the receiver thread with every round the store has taken, in
+// the order it was stored: relays the events to the upstream servers of the
+// settings. Takes them into memory and returns; never waits for a network
+// or a disk. `senders` holds each event's sender address (never a name).
+class EventForwarder {
+public:
+    virtual ~EventForwarder() = default;
+    virtual void forward(const Settings& settings, std::span<const EventRecord> events,
+                         std::span<const std::string> senders) = 0;
 };
 
 } // namespace brantwell
