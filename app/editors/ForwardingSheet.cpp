@@ -91,7 +91,7 @@ ForwardingSheet::ForwardingSheet(const nlohmann::json* record, QStringList taken
     portProblem_ = problemLabel("forwardPortProblem", server);
     filesProblem_ = problemLabel("forwardFilesProblem", server);
 
-    grid->addRow(QStringLiteral("&Host:"), host_);
+    grid->addRow(QStringLiteral("Server a&ddress:"), host_);
     grid->addRow(QString(), hostProblem_);
     grid->addRow(QStringLiteral("&Port:"), port_);
     grid->addRow(QString(), portProblem_);
