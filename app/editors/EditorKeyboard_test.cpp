@@ -23,9 +23,11 @@
 #include "ActionsEmailFormat.h"
 #include "ActionsEmailServer.h"
 #include "ActionsEmailTest.h"
+#include "ForwardingSheet.h"
 #include "ToolsViewActions.h"
 #include "ToolsViewExport.h"
 #include "ToolsViewFilter.h"
+#include "ToolsViewForwarding.h"
 #include "ToolsViewOptions.h"
 #include "testkit/StoreDir.h"
 
@@ -142,6 +144,9 @@ private Q_SLOTS:
             return new ActionsEmailTest(t.context(), std::string(), nullptr);
         });
         QTest::newRow("about") << Make([](EditorKeyboardTest&) -> QDialog* { return new AboutView(nullptr); });
+        QTest::newRow("new destination") << Make([](EditorKeyboardTest&) -> QDialog* {
+            return new ForwardingSheet(nullptr, {}, nullptr);
+        });
     }
     void everyDialogHasItsOwnMnemonicsAndClosesOnEscape()
     {
@@ -168,6 +173,7 @@ private Q_SLOTS:
             return new ToolsViewActions(t.context(), [] { return std::string(); });
         });
         QTest::newRow("export") << Make([](EditorKeyboardTest& t) -> QWidget* { return new ToolsViewExport(t.context()); });
+        QTest::newRow("forwarding") << Make([](EditorKeyboardTest& t) -> QWidget* { return new ToolsViewForwarding(t.context()); });
     }
     void everyEditorPageHasItsOwnMnemonics()
     {

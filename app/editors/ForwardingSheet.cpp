@@ -95,9 +95,9 @@ ForwardingSheet::ForwardingSheet(const nlohmann::json* record, QStringList taken
     grid->addRow(QString(), hostProblem_);
     grid->addRow(QStringLiteral("&Port:"), port_);
     grid->addRow(QString(), portProblem_);
-    grid->addRow(QStringLiteral("&Transport:"), transport_);
-    grid->addRow(QStringLiteral("F&ormat:"), format_);
-    grid->addRow(QStringLiteral("&CA file:"), caFile_);
+    grid->addRow(QStringLiteral("Transpo&rt:"), transport_);
+    grid->addRow(QStringLiteral("&Wire format:"), format_);
+    grid->addRow(QStringLiteral("CA f&ile:"), caFile_);
     grid->addRow(QStringLiteral("Client c&ertificate:"), certificate_);
     grid->addRow(QStringLiteral("Client &key:"), key_);
     grid->addRow(QString(), filesProblem_);
