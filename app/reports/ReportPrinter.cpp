@@ -85,8 +85,8 @@ std::array<int, 4> fitColumns(const std::array<int, 4>& natural, int pageWidth, 
     return widths;
 }
 
-int printReport(const ReportModel::Snapshot& rows, const QFont& baseFont, QPagedPaintDevice& device,
-                PrintProgress& progress)
+int printReport(const ReportModel::Snapshot& rows, const QString& heading, const QFont& baseFont,
+                QPagedPaintDevice& device, PrintProgress& progress)
 {
     QPainter painter;
     if (!painter.begin(&device))
@@ -201,7 +201,11 @@ int printReport(const ReportModel::Snapshot& rows, const QFont& baseFont, QPaged
         }
         painter.setPen(Qt::darkGray);
         const QString footer = QStringLiteral("Page %1 of %2").arg(page + 1).arg(pages);
-        painter.drawText(QPoint(pageWidth - metrics.horizontalAdvance(footer), pageHeight - metrics.descent()), footer);
+        const int footerLeft = pageWidth - metrics.horizontalAdvance(footer);
+        painter.drawText(QPoint(footerLeft, pageHeight - metrics.descent()), footer);
+        if (footerLeft > 4 * pad)
+            painter.drawText(QPoint(0, pageHeight - metrics.descent()),
+                             metrics.elidedText(shownPart(heading), Qt::ElideRight, footerLeft - 4 * pad));
         progress.pagesDone.store(page + 1);
     }
     if (!painter.end())

@@ -34,9 +34,11 @@ struct PrintProgress {
 std::array<int, 4> fitColumns(const std::array<int, 4>& natural, int pageWidth, int flexible,
                               int flexibleMinimum);
 
-// Paints `rows` on `device` in `font`. Returns the number of pages printed;
-// 0 when cancelled or when the device cannot be painted on.
-int printReport(const ReportModel::Snapshot& rows, const QFont& font, QPagedPaintDevice& device,
-                PrintProgress& progress);
+// Paints `rows` on `device` in `font`, with `heading` (which report, of
+// which source) at the foot of every page beside its number. Returns the
+// number of pages printed; 0 when cancelled or when the device cannot be
+// painted on.
+int printReport(const ReportModel::Snapshot& rows, const QString& heading, const QFont& font,
+                QPagedPaintDevice& device, PrintProgress& progress);
 
 } // namespace brantwell

@@ -288,6 +288,7 @@ void ReportsView::displayReport()
     job_ = std::make_unique<Job>();
     Job* job = job_.get();
     const QString source = reportFilter_->currentText();
+    shownSource_ = source;
     job->thread = std::thread([job, dataDir = dataDir_, kind, source, format = dateFormat_()] {
         job->result = buildReport(dataDir, kind, source, format, job->progress);
         job->done.store(true, std::memory_order_release);
@@ -401,8 +402,10 @@ void ReportsView::print(std::unique_ptr<QPrinter> printer)
     connect(printProgress_, &QProgressDialog::canceled, this, [progress] { progress->cancel = true; });
 
     PrintJob* running = job.get();
-    job->thread = std::thread([running, rows = model_->snapshot(), font = QApplication::font()]() mutable {
-        running->pages = printReport(rows, font, *running->printer, running->progress);
+    const Report* report = model_->report();
+    const QString heading = report ? brantwell::reportName(report->kind()) + QStringLiteral(", ") + shownSource_ : QString();
+    job->thread = std::thread([running, rows = model_->snapshot(), heading, font = QApplication::font()]() mutable {
+        running->pages = printReport(rows, heading, font, *running->printer, running->progress);
         // The report may be the last reference: freed here, not on the window's thread.
         rows = {};
         running->done.store(true, std::memory_order_release);

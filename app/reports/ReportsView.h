@@ -94,6 +94,7 @@ private:
     QProgressDialog* printProgress_ = nullptr;
     QTimer printPoll_;
     bool messageReport_ = false;  // the by-message layout is shown
+    QString shownSource_;         // the source of the report shown, for its print
 };
 
 } // namespace brantwell

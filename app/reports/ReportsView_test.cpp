@@ -458,6 +458,7 @@ private Q_SLOTS:
                                                QStringLiteral("-l"), QString::number(pages)});
         QVERIFY2(lastPage.contains(QStringLiteral("Page %1 of %1").arg(pages)), qPrintable(lastPage));
         QVERIFY2(lastPage.contains(QStringLiteral("link state changed on port 59999")), qPrintable(lastPage));
+        QVERIFY2(lastPage.contains(QStringLiteral("Events by message, All Logs")), qPrintable(lastPage));
 
         // Dates and priorities of the open groups whole, not cut short.
         const QString firstPage = pdfText(pdf, {QStringLiteral("-layout"), QStringLiteral("-l"), QStringLiteral("1")});
