@@ -328,6 +328,31 @@ TEST_F(Forwarding, Rfc5424AndRfc3164OutputIsParsedByRsyslogIntoTheStoredFields)
     EXPECT_EQ(three[6], " disk is full, says sdb");
 }
 
+TEST_F(Forwarding, UdpSendsOneDatagramPerEventInTheChosenFormat)
+{
+    const std::uint16_t udpUpstream = test::freeUdpPort();
+    test::RsyslogUpstream upstream(udpUpstream, nullptr, false, test::RsyslogUpstream::Transport::Udp);
+    ASSERT_TRUE(upstream.start()) << upstream.log();
+    writeSettings(json::array({destination({{"Transport", "udp"}, {"Port", udpUpstream}, {"Format", "rfc3164"}})}));
+    startDaemon();
+    std::vector<std::string> messages;
+    for (int i = 0; i < 50; ++i)
+        messages.push_back("<13>tag" + std::to_string(i) + ": over udp");
+    send(messages);
+    ASSERT_TRUE(test::waitUntil([&] { return upstream.received().size() >= 50; }, 10s))
+        << upstream.received().size() << " " << daemon->status()["forward.central"];
+    const auto received = upstream.received();
+    ASSERT_EQ(received.size(), 50u);
+    for (int i = 0; i < 50; ++i) {
+        const auto f = fields(received[static_cast<std::size_t>(i)]);
+        EXPECT_EQ(f[0], "13");
+        EXPECT_EQ(f[2], "tag" + std::to_string(i));
+        EXPECT_EQ(f[6], " over udp");
+    }
+    EXPECT_TRUE(test::waitUntil([&] { return counter("forward.central.sent") == 50; }));
+    EXPECT_EQ(counter("forward.central.queued"), 0u);
+}
+
 TEST_F(Forwarding, TlsRefusesAServerWhoseCertificateNamesAnotherHost)
 {
     const auto certificates = test::TestCertificates::make(dir, "DNS:elsewhere.example");

@@ -1,6 +1,6 @@
 // rsyslogd as the central server events are relayed to: its own
 // configuration, work directory and pid file, in the foreground, receiving
-// with imtcp (plain, or TLS with the ossl driver) on a port of 127.0.0.1,
+// with imtcp (plain, or TLS with the ossl driver) or imudp on a port of 127.0.0.1,
 // and writing each received message's parsed properties, one line each, as
 //   PRI|HOSTNAME|APP-NAME|PROCID|MSGID|TIMESTAMP|MSG
 // to a file. Never the machine's logger.
@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "testkit/DaemonProcess.h"
 #include "testkit/TcpTestClient.h"
 #include "testkit/TestPeers.h"
 #include "testkit/WaitUntil.h"
@@ -59,11 +60,15 @@ class RsyslogUpstream {
 public:
     // `tls`: serve TLS with these (the CA also asks for and checks client
     // certificates when `clientCertificates`).
-    explicit RsyslogUpstream(std::uint16_t port, const TestCertificates* tls = nullptr, bool clientCertificates = false)
-        : port_(port)
+    enum class Transport { Tcp, Udp };
+
+    explicit RsyslogUpstream(std::uint16_t port, const TestCertificates* tls = nullptr, bool clientCertificates = false,
+                             Transport transport = Transport::Tcp)
+        : port_(port), udp_(transport == Transport::Udp)
     {
+        const std::string input = udp_ ? "imudp" : "imtcp";
         std::string global = "global(workDirectory=\"" + dir_.path() + "\"";
-        std::string module = "module(load=\"imtcp\"";
+        std::string module = "module(load=\"" + input + "\"";
         if (tls) {
             global += " DefaultNetstreamDriverCAFile=\"" + tls->ca + "\" DefaultNetstreamDriverCertFile=\""
                       + tls->serverCertificate + "\" DefaultNetstreamDriverKeyFile=\"" + tls->serverKey + "\"";
@@ -72,10 +77,10 @@ public:
         }
         writeFile(dir_.file("rsyslog.conf"),
                   global + ")\n" + module + ")\n"
-                  "input(type=\"imtcp\" address=\"127.0.0.1\" port=\"" + std::to_string(port) + "\")\n"
+                  "input(type=\"" + input + "\" address=\"127.0.0.1\" port=\"" + std::to_string(port) + "\")\n"
                   "template(name=\"fields\" type=\"string\" string=\"%pri%|%hostname%|%app-name%|%procid%|"
                   "%msgid%|%timereported:::date-rfc3339%|%msg%\\n\")\n"
-                  "if $inputname == \"imtcp\" then action(type=\"omfile\" file=\"" + dir_.file("received")
+                  "if $inputname == \"" + input + "\" then action(type=\"omfile\" file=\"" + dir_.file("received")
                   + "\" template=\"fields\")\n");
     }
     ~RsyslogUpstream() { stop(); }
@@ -93,7 +98,8 @@ public:
         posix_spawn_file_actions_adddup2(&actions, 1, 2);
         const bool spawned = posix_spawnp(&pid_, "rsyslogd", &actions, nullptr, const_cast<char**>(argv), environ) == 0;
         posix_spawn_file_actions_destroy(&actions);
-        return spawned && waitUntil([&] { return tcpListening(port_); }, std::chrono::seconds(10));
+        return spawned && waitUntil([&] { return udp_ ? udpPortBound(port_) : tcpListening(port_); },
+                                    std::chrono::seconds(10));
     }
 
     void stop()
@@ -122,6 +128,7 @@ public:
 private:
     TempDir dir_;
     std::uint16_t port_;
+    bool udp_ = false;
     pid_t pid_ = -1;
 };
 
