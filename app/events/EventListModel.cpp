@@ -117,7 +117,7 @@ EventListModel::Row EventListModel::makeRow(const EventRecord& record)
     const auto priority = priorities_.intern(record.priority);
     if (priority == priorityRows_.size())
         priorityRows_.push_back(static_cast<std::uint8_t>(severityRowOf(record.priority)));
-    return Row{record.date, record.message, eventDateSeconds(record.date), priority,
+    return Row{record.date, record.message, listedDateSeconds(record.date), priority,
                hosts_.intern(record.host)};
 }
 

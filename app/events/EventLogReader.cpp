@@ -72,7 +72,7 @@ std::size_t readEventLogFile(const std::string& path,
     return events;
 }
 
-double eventDateSeconds(std::string_view date)
+double listedDateSeconds(std::string_view date)
 {
     if (date.empty() || date.size() > 18
         || !std::all_of(date.begin(), date.end(), [](char c) { return c >= '0' && c <= '9'; }))

@@ -32,6 +32,6 @@ std::size_t readEventLogFile(const std::string& path,
 
 // Seconds since 1970 of a Date field made only of decimal digits; NaN
 // otherwise, so such a date is shown empty.
-double eventDateSeconds(std::string_view date);
+double listedDateSeconds(std::string_view date);
 
 } // namespace brantwell

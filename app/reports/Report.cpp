@@ -56,7 +56,7 @@ void Report::add(std::string_view date, std::string_view priority, std::string_v
                  std::string_view message)
 {
     Event event{};
-    event.seconds = eventDateSeconds(date);
+    event.seconds = listedDateSeconds(date);
     event.priority = priorities_.intern(priority);
     event.host = hosts_.intern(host);
     switch (reportLayout(kind_).group) {
