@@ -6,7 +6,7 @@ set -euo pipefail
 PACKAGES=(
   cmake g++ pkg-config
   libgtest-dev libgmock-dev
-  libsdbus-c++-dev libsystemd-dev dbus
+  libsdbus-c++-dev libsdbus-c++-bin libsystemd-dev dbus
   nlohmann-json3-dev libicu-dev libssl-dev libsqlite3-dev openssl
   qt6-base-dev qt6-multimedia-dev qt6-svg-dev libgl-dev
   python3-aiosmtpd util-linux xvfb poppler-utils rsyslog rsyslog-openssl clang libclang-rt-dev

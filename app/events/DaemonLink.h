@@ -18,6 +18,8 @@
 #include "BusNames.h"
 #include "EventListModel.h"
 
+class BrantwellProxy;  // generated from the interface's XML
+
 namespace brantwell {
 
 inline constexpr const char* kDaemonService = bus::kService;
@@ -76,7 +78,7 @@ public:
     // The events of one "Brantwell" signal: its type and its stored lines,
     // read with the parser of the day files; a line that is no event there
     // is left out, and so is a signal of another type or shape.
-    static std::vector<Announcement> parseAnnouncement(const QDBusMessage& signal);
+    static std::vector<Announcement> parseAnnouncement(const QString& type, const QByteArray& lines);
 
 Q_SIGNALS:
     void replied(const QString& reply);
@@ -94,8 +96,8 @@ Q_SIGNALS:
     void eventsDropped(quint64 count);
 
 private Q_SLOTS:
-    void onBrantwellSignal(const QDBusMessage& signal);
-    void onEventsDropped(quint64 count);
+    void onBrantwellSignal(const QString& type, const QByteArray& lines);
+    void onEventsDropped(qulonglong count);
 
 private:
     void requestSubscription(bool again);
@@ -103,6 +105,8 @@ private:
     void send(const std::string& command, const std::shared_ptr<Group>& group);
 
     QDBusConnection connection_;
+    BrantwellProxy* daemon_ = nullptr;  // its signals; commands go out as plain calls
+    bool listening_ = false;
     QDBusServiceWatcher* ownerWatcher_ = nullptr;
 };
 

@@ -4,10 +4,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string_view>
+#include <type_traits>
 
 #include <sdbus-c++/sdbus-c++.h>
 #include <systemd/sd-bus.h>
 
+#include "BrantwellAdaptor.h"
 #include "BusNames.h"
 
 namespace brantwell {
@@ -15,6 +18,18 @@ namespace brantwell {
 namespace {
 
 using Clock = AnnouncementClock;
+
+// The signals are built here, in place and each addressed to one
+// subscriber, which the generated adaptor's emitters cannot do; these lines
+// hold them to the interface's XML, so that a change of a signal there
+// fails to compile until this code follows it.
+using Adaptor = com::Corvanta::BrantwellSrv::MyXPCProtocol_adaptor;
+static_assert(std::is_same_v<decltype(&Adaptor::emitBrantwell),
+                             void (Adaptor::*)(const std::string& type, const std::vector<std::uint8_t>& lines)>,
+              "appendEvents writes the Brantwell signal as (s type, ay lines)");
+static_assert(std::is_same_v<decltype(&Adaptor::emitEventsDropped), void (Adaptor::*)(const std::uint64_t& count)>,
+              "followUp writes the EventsDropped signal as (t count)");
+static_assert(std::string_view(Adaptor::INTERFACE_NAME) == bus::kInterface);
 constexpr std::chrono::milliseconds kFollowUp{20};  // while a count, a ping or a removal waits
 
 void wake(int fd)

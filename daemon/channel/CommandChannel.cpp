@@ -19,6 +19,7 @@
 #include <systemd/sd-bus.h>
 
 #include "BoundedJson.h"
+#include "BrantwellAdaptor.h"
 #include "BusNames.h"
 #include "util/FileUtil.h"
 #include "SettingsValue.h"
@@ -32,6 +33,9 @@ constexpr const char* kInvalidArgs = "org.freedesktop.DBus.Error.InvalidArgs";
 constexpr const char* kFailed = "org.freedesktop.DBus.Error.Failed";
 constexpr int kBusThreadNice = 10;
 using Clock = std::chrono::steady_clock;
+// Generated from shared/dbus/com.Corvanta.BrantwellSrv.xml.
+using Adaptor = com::Corvanta::BrantwellSrv::MyXPCProtocol_adaptor;
+static_assert(std::string_view(Adaptor::INTERFACE_NAME) == bus::kInterface);
 
 void wake(int fd)
 {
@@ -47,8 +51,8 @@ void drain(int fd)
 
 // sdbus-c++ 1.2 gives no access to the sd-bus message under a MethodCall
 // either; read the same way.
-struct CallAccess : sdbus::MethodCall {
-    static sd_bus_message* raw(sdbus::MethodCall& call)
+struct CallAccess : sdbus::Message {
+    static sd_bus_message* raw(const sdbus::Message& call)
     {
         return static_cast<sd_bus_message*>(call.*(&CallAccess::msg_));
     }
@@ -57,7 +61,7 @@ struct CallAccess : sdbus::MethodCall {
 // The user id the bus daemon took from the caller's socket when it
 // connected: one GetConnectionCredentials round trip, nothing read from
 // /proc (a process id can be reused by the time it is read).
-std::optional<std::uint32_t> callerUid(sdbus::MethodCall& call)
+std::optional<std::uint32_t> callerUid(const sdbus::Message& call)
 {
     sd_bus_message* const m = CallAccess::raw(call);
     sd_bus_error error = SD_BUS_ERROR_NULL;
@@ -113,7 +117,7 @@ std::vector<std::uint32_t> userGroups(std::uint32_t uid)
 // name is never reused).
 class CommandChannel::Callers {
 public:
-    bool authorised(sdbus::MethodCall& call)
+    bool authorised(const sdbus::Message& call)
     {
         const std::string sender = call.getSender();
         if (const auto it = known_.find(sender); it != known_.end())
@@ -242,7 +246,7 @@ void CommandChannel::stop()
     }
 }
 
-void CommandChannel::sendAnswers(std::map<std::uint64_t, sdbus::MethodCall>& awaiting)
+void CommandChannel::sendAnswers(std::map<std::uint64_t, sdbus::Result<std::string>>& awaiting)
 {
     std::vector<Answers::Answer> ready;
     {
@@ -254,13 +258,10 @@ void CommandChannel::sendAnswers(std::map<std::uint64_t, sdbus::MethodCall>& awa
         if (it == awaiting.end())
             continue;  // asked on a bus connection that has gone since
         try {
-            if (answer.error.empty()) {
-                auto reply = it->second.createReply();
-                reply << std::string(bus::kReceived);
-                reply.send();
-            } else {
-                it->second.createErrorReply(sdbus::Error(answer.error, answer.message)).send();
-            }
+            if (answer.error.empty())
+                it->second.returnResults(std::string(bus::kReceived));
+            else
+                it->second.returnError(sdbus::Error(answer.error, answer.message));
         } catch (const sdbus::Error&) {
             // The caller has gone; nobody is left to tell.
         }
@@ -300,15 +301,124 @@ void CommandChannel::run(std::stop_token stop)
     }
 }
 
+// The object on the bus, its methods and signals as the interface's XML
+// describes them (the adaptor is generated from it). Each call is answered
+// only to callers that may steer the daemon.
+class CommandChannel::BusObject final : public sdbus::AdaptorInterfaces<Adaptor> {
+public:
+    BusObject(CommandChannel& channel, sdbus::IConnection& connection, Callers& callers)
+        : AdaptorInterfaces(connection, bus::kObjectPath), channel_(channel), callers_(callers)
+    {
+    }
+    ~BusObject() { unregisterAdaptor(); }
+    // Published once the subscribers are there to take Subscribe.
+    void publish(Subscribers& subscribers)
+    {
+        subscribers_ = &subscribers;
+        registerAdaptor();
+    }
+    sdbus::IObject& object() { return getObject(); }
+
+    // Calls whose answer a worker gives later, by number.
+    std::map<std::uint64_t, sdbus::Result<std::string>> awaiting;
+
+private:
+    // The caller of the call being served, when it may not: AccessDenied.
+    void refuseOthers(const char* what)
+    {
+        const sdbus::Message* call = getObject().getCurrentlyProcessedMessage();
+        if (!call || !callers_.authorised(*call))
+            throw sdbus::Error(kAccessDenied, std::string("only root and members of group brantwell may ") + what);
+    }
+    std::string caller() { return getObject().getCurrentlyProcessedMessage()->getSender(); }
+
+    void setCommand(sdbus::Result<std::string>&& result, std::string text) override
+    {
+        refuseOthers("steer BrantwellSrv");
+        auto checked = checkCommandText(text);
+        // Nothing ran: the caller is told what was wrong.
+        if (!checked.error.empty())
+            throw sdbus::Error(checked.error, checked.why);
+        auto& handlers = channel_.handlers_;
+        const std::uint64_t id = ++lastCall_;
+        if (checked.name == "email") {
+            if (!handlers.email)
+                throw sdbus::Error(kFailed, "this daemon sends no e-mail");
+            awaiting.emplace(id, std::move(result));
+            handlers.email(checked.command, [answers = channel_.answers_, id](const std::string& failure) {
+                answerLater(answers, id, failure.empty() ? std::string() : std::string(bus::kMailNotSent), failure);
+            });
+            return;
+        }
+        const auto& handler = checked.name == "save" ? handlers.save : checked.name == "merge" ? handlers.merge : handlers.update;
+        if (!handler)
+            throw sdbus::Error(kFailed, "this daemon does not carry out \"" + checked.name + "\"");
+        awaiting.emplace(id, std::move(result));
+        // Answered once done, from the command worker: a long rewrite holds
+        // up no call, ping or announcement.
+        {
+            std::lock_guard lock(channel_.jobsMutex_);
+            channel_.jobs_.push([answers = channel_.answers_, id, &handler, command = std::move(checked.command)] {
+                try {
+                    handler(command);
+                    answerLater(answers, id, {}, {});
+                } catch (const CommandError& e) {
+                    answerLater(answers, id, e.name, e.what());
+                } catch (const std::exception& e) {
+                    // A command that could not be carried out is not "Received".
+                    answerLater(answers, id, kFailed, e.what());
+                }
+            });
+        }
+        channel_.jobsReady_.notify_one();
+    }
+
+    std::map<std::string, std::uint64_t> getStatistics() override
+    {
+        refuseOthers("read the statistics");
+        const auto& handlers = channel_.handlers_;
+        auto counters = handlers.statistics ? handlers.statistics() : std::map<std::string, std::uint64_t>{};
+        const auto& announced = channel_.announcements_.counters();
+        counters["signalledEvents"] = announced.signalled.load();
+        counters["signalDroppedEvents"] = announced.dropped.load();
+        counters["subscribers"] = channel_.announcements_.subscriberCount();
+        counters["eventSignalsSent"] = announced.eventSignals.load();
+        counters["eventsDroppedSignalsSent"] = announced.droppedSignals.load();
+        counters["subscribersDropped"] = announced.droppedSubscribers.load();
+        return counters;
+    }
+
+    std::map<std::string, std::string> getStatus() override
+    {
+        refuseOthers("read the status");
+        return channel_.handlers_.status ? channel_.handlers_.status() : std::map<std::string, std::string>{};
+    }
+
+    void Subscribe() override
+    {
+        refuseOthers("receive the events");
+        subscribers_->add(caller());
+    }
+
+    void Unsubscribe() override
+    {
+        refuseOthers("receive the events");
+        subscribers_->remove(caller());
+    }
+
+    CommandChannel& channel_;
+    Callers& callers_;
+    Subscribers* subscribers_ = nullptr;
+    std::uint64_t lastCall_ = 0;
+};
+
 void CommandChannel::serve(std::stop_token stop)
 {
     auto connection = sdbus::createSystemBusConnection(bus::kService);
-    // Calls whose answer a worker gives later, by number; touched only here.
-    std::map<std::uint64_t, sdbus::MethodCall> awaiting;
-    std::uint64_t lastCall = 0;
-    auto object = sdbus::createObject(*connection, bus::kObjectPath);
-    Subscribers subscribers(announcements_, *connection, *object);
     Callers callers;
+    BusObject object(*this, *connection, callers);
+    Subscribers subscribers(announcements_, *connection, object.object());
+    object.publish(subscribers);
     // A subscriber (or any caller) that leaves the bus is forgotten.
     connection->addMatch("type='signal',sender='org.freedesktop.DBus',path='/org/freedesktop/DBus',"
                          "interface='org.freedesktop.DBus',member='NameOwnerChanged'",
@@ -321,97 +431,6 @@ void CommandChannel::serve(std::stop_token stop)
                              }
                          },
                          sdbus::floating_slot);
-    const auto refuse = [&callers](sdbus::MethodCall& call, const char* what) {
-        if (callers.authorised(call))
-            return false;
-        call.createErrorReply(sdbus::Error(kAccessDenied, std::string("only root and members of group brantwell may ") + what))
-            .send();
-        return true;
-    };
-    object->registerMethod(bus::kInterface, bus::kSetCommand, "s", "s", [this, &refuse, &awaiting, &lastCall](sdbus::MethodCall call) {
-        if (refuse(call, "steer BrantwellSrv"))
-            return;
-        std::string text;
-        call >> text;
-        auto checked = checkCommandText(text);
-        if (!checked.error.empty()) {
-            // Nothing ran: the caller is told what was wrong.
-            call.createErrorReply(sdbus::Error(checked.error, checked.why)).send();
-            return;
-        }
-        const std::uint64_t id = ++lastCall;
-        if (checked.name == "email") {
-            if (!handlers_.email) {
-                call.createErrorReply(sdbus::Error(kFailed, "this daemon sends no e-mail")).send();
-                return;
-            }
-            awaiting.emplace(id, call);
-            handlers_.email(checked.command, [answers = answers_, id](const std::string& failure) {
-                answerLater(answers, id, failure.empty() ? std::string() : std::string(bus::kMailNotSent), failure);
-            });
-            return;
-        }
-        const auto& handler = checked.name == "save" ? handlers_.save : checked.name == "merge" ? handlers_.merge : handlers_.update;
-        if (!handler) {
-            call.createErrorReply(sdbus::Error(kFailed, "this daemon does not carry out \"" + checked.name + "\"")).send();
-            return;
-        }
-        awaiting.emplace(id, call);
-        // Answered once done, from the command worker: a long rewrite holds
-        // up no call, ping or announcement.
-        {
-            std::lock_guard lock(jobsMutex_);
-            jobs_.push([answers = answers_, id, &handler, command = std::move(checked.command)] {
-                try {
-                    handler(command);
-                    answerLater(answers, id, {}, {});
-                } catch (const CommandError& e) {
-                    answerLater(answers, id, e.name, e.what());
-                } catch (const std::exception& e) {
-                    // A command that could not be carried out is not "Received".
-                    answerLater(answers, id, kFailed, e.what());
-                }
-            });
-        }
-        jobsReady_.notify_one();
-    });
-    object->registerMethod(bus::kInterface, bus::kGetStatistics, "", "a{st}", [this, &refuse](sdbus::MethodCall call) {
-        if (refuse(call, "read the statistics"))
-            return;
-        auto counters = handlers_.statistics ? handlers_.statistics() : std::map<std::string, std::uint64_t>{};
-        const auto& announced = announcements_.counters();
-        counters["signalledEvents"] = announced.signalled.load();
-        counters["signalDroppedEvents"] = announced.dropped.load();
-        counters["subscribers"] = announcements_.subscriberCount();
-        counters["eventSignalsSent"] = announced.eventSignals.load();
-        counters["eventsDroppedSignalsSent"] = announced.droppedSignals.load();
-        counters["subscribersDropped"] = announced.droppedSubscribers.load();
-        auto reply = call.createReply();
-        reply << counters;
-        reply.send();
-    });
-    object->registerMethod(bus::kInterface, bus::kGetStatus, "", "a{ss}", [this, &refuse](sdbus::MethodCall call) {
-        if (refuse(call, "read the status"))
-            return;
-        auto reply = call.createReply();
-        reply << (handlers_.status ? handlers_.status() : std::map<std::string, std::string>{});
-        reply.send();
-    });
-    object->registerMethod(bus::kInterface, bus::kSubscribe, "", "", [&refuse, &subscribers](sdbus::MethodCall call) {
-        if (refuse(call, "receive the events"))
-            return;
-        subscribers.add(call.getSender());
-        call.createReply().send();
-    });
-    object->registerMethod(bus::kInterface, bus::kUnsubscribe, "", "", [&refuse, &subscribers](sdbus::MethodCall call) {
-        if (refuse(call, "receive the events"))
-            return;
-        subscribers.remove(call.getSender());
-        call.createReply().send();
-    });
-    object->registerSignal(bus::kInterface, bus::kEventSignal, "say");
-    object->registerSignal(bus::kInterface, bus::kEventsDroppedSignal, "t");
-    object->finishRegistration();
     connected_ = true;
 
     while (!stop.stop_requested()) {
@@ -420,7 +439,7 @@ void CommandChannel::serve(std::stop_token stop)
         while (connection->processPendingRequest()) {
         }
         subscribers.settle();
-        sendAnswers(awaiting);
+        sendAnswers(object.awaiting);
         const auto lookAgain = subscribers.pump(Clock::now());
         const auto poll_data = connection->getEventLoopPollData();
         pollfd fds[2] = {{poll_data.fd, poll_data.events, 0}, {wakeFd_, POLLIN, 0}};

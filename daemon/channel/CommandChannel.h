@@ -25,6 +25,7 @@
 
 #include <nlohmann/json.hpp>
 #include <sdbus-c++/Message.h>
+#include <sdbus-c++/MethodResult.h>
 
 #include "Announcements.h"
 #include "store/EventHooks.h"
@@ -102,11 +103,12 @@ public:
 
 private:
     class Callers;
+    class BusObject;
 
     void run(std::stop_token stop);
     void serve(std::stop_token stop);  // one connection's life
     // Sends the answers the workers have given to deferred calls.
-    void sendAnswers(std::map<std::uint64_t, sdbus::MethodCall>& awaiting);
+    void sendAnswers(std::map<std::uint64_t, sdbus::Result<std::string>>& awaiting);
 
     CommandHandlers handlers_;
     int wakeFd_ = -1;
