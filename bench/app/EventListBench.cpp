@@ -6,7 +6,6 @@
 // The store is generated in a temporary directory unless `dir` is given.
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <random>
 #include <string>
 
@@ -16,28 +15,14 @@
 #include <QTableView>
 #include <QTemporaryDir>
 
+#include "BenchSupport.h"
 #include "events/EventFilterProxy.h"
 #include "events/EventListModel.h"
 
 using namespace brantwell;
-using Clock = std::chrono::steady_clock;
+using namespace brantwell::bench;
 
 namespace {
-
-double msSince(Clock::time_point start)
-{
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-long rssKiB()
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::stol(line.substr(6));
-    return -1;
-}
 
 void generate(const std::string& dir, long events)
 {
@@ -50,28 +35,23 @@ void generate(const std::string& dir, long events)
     for (long day = 0; day < days && written < events; ++day) {
         char name[64];
         std::snprintf(name, sizeof name, "/2026-02-%02ld.log", day + 1);
-        std::ofstream out(dir + name, std::ios::binary);
-        std::string buffer;
+        DayFileWriter out(dir + name);
         for (long i = 0; i < perDay && written < events; ++i, ++written) {
             const long seconds = 1769900000 + day * 86400 + i * 86400 / perDay;
-            buffer += std::to_string(seconds);
-            buffer += ',';
-            buffer += priorities[random() % 8];
-            buffer += ",192.168.1.";
-            buffer += std::to_string(random() % 60);
-            buffer += ",router";
-            buffer += std::to_string(random() % 100);
-            buffer += " kernel: interface eth";
-            buffer += std::to_string(random() % 4);
-            buffer += " link state changed, speed 1000 Mb/s, seq ";
-            buffer += std::to_string(written);
-            buffer += '\n';
-            if (buffer.size() > (1 << 20)) {
-                out << buffer;
-                buffer.clear();
-            }
+            std::string& line = out.buffer();
+            line += std::to_string(seconds);
+            line += ',';
+            line += priorities[random() % 8];
+            line += ",192.168.1.";
+            line += std::to_string(random() % 60);
+            line += ",router";
+            line += std::to_string(random() % 100);
+            line += " kernel: interface eth";
+            line += std::to_string(random() % 4);
+            line += " link state changed, speed 1000 Mb/s, seq ";
+            line += std::to_string(written);
+            out.endLine();
         }
-        out << buffer;
     }
 }
 

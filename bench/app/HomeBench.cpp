@@ -14,9 +14,8 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
-#include <fstream>
-#include <map>
 #include <memory>
+#include <optional>
 #include <random>
 #include <string>
 
@@ -24,28 +23,14 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include "BenchSupport.h"
 #include "home/HomeView.h"
 #include "shell/WindowController.h"
 
 using namespace brantwell;
-using Clock = std::chrono::steady_clock;
+using namespace brantwell::bench;
 
 namespace {
-
-double msSince(Clock::time_point start)
-{
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-long rssKiB()
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::stol(line.substr(6));
-    return -1;
-}
 
 const char* const kPriorities[] = {"Local4.Informational", "User.Notice", "Mail.Error", "Kernel.Warning",
                                    "Daemon.Debug", "Auth.Critical", "Local7.Debug", "Alert.Error"};
@@ -56,36 +41,27 @@ void generate(const std::string& dir, long events)
     std::mt19937 random(42);
     const long now = static_cast<long>(std::time(nullptr));
     const long first = now - 30L * 86400;
-    std::map<std::string, std::string> files;
-    std::ofstream out;
+    std::optional<DayFileWriter> out;
     std::string openName;
-    std::string buffer;
     for (long i = 0; i < events; ++i) {
         const long seconds = first + static_cast<long>(static_cast<double>(i) * 30 * 86400 / static_cast<double>(events));
         const std::string name = eventLogFileName(seconds);
         if (name != openName) {
-            out << buffer;
-            buffer.clear();
-            out.close();
-            out.open(dir + "/" + name, std::ios::binary | std::ios::app);
+            out.emplace(dir + "/" + name);
             openName = name;
         }
-        buffer += std::to_string(seconds);
-        buffer += ',';
-        buffer += kPriorities[random() % 8];
-        buffer += ",192.168.1.";
-        buffer += std::to_string(random() % 60);
-        buffer += ",router kernel: interface eth";
-        buffer += std::to_string(random() % 4);
-        buffer += " link state changed, speed 1000 Mb/s, seq ";
-        buffer += std::to_string(i);
-        buffer += '\n';
-        if (buffer.size() > (1 << 20)) {
-            out << buffer;
-            buffer.clear();
-        }
+        std::string& line = out->buffer();
+        line += std::to_string(seconds);
+        line += ',';
+        line += kPriorities[random() % 8];
+        line += ",192.168.1.";
+        line += std::to_string(random() % 60);
+        line += ",router kernel: interface eth";
+        line += std::to_string(random() % 4);
+        line += " link state changed, speed 1000 Mb/s, seq ";
+        line += std::to_string(i);
+        out->endLine();
     }
-    out << buffer;
 }
 
 } // namespace
@@ -116,14 +92,8 @@ int main(int argc, char* argv[])
     const long batches = streamSeconds * 10;
     long sent = 0;
     const auto stream = [&](const char* what, EventListModel& into) {
-        double longestGap = 0, longestBatch = 0, batchTotal = 0;
-        auto last = Clock::now();
-        QTimer ticker;
-        ticker.setInterval(5);
-        QObject::connect(&ticker, &QTimer::timeout, [&] {
-            longestGap = std::max(longestGap, msSince(last));
-            last = Clock::now();
-        });
+        double longestBatch = 0, batchTotal = 0;
+        LoopPauses pauses;
         QTimer feeder;
         feeder.setInterval(100);
         QEventLoop loop;
@@ -144,16 +114,15 @@ int main(int argc, char* argv[])
             if (++done == batches)
                 loop.quit();
         });
-        ticker.start();
+        pauses.start();
         feeder.start();
-        last = Clock::now();
         start = Clock::now();
         loop.exec();
         const double streamed = msSince(start);
         std::printf("stream %ld events/s for %.1f s (%ld events, batches of %ld every 100 ms) %s:\n"
                     "  longest event-loop pause %.0f ms; taking a batch into the list and the chart: longest %.1f ms,"
                     " mean %.1f ms\n",
-                    rate, streamed / 1000, done * perBatch, perBatch, what, longestGap, longestBatch,
+                    rate, streamed / 1000, done * perBatch, perBatch, what, pauses.longestMs(), longestBatch,
                     batchTotal / static_cast<double>(batches));
     };
     // Home opened after the list has loaded: the chart's counts are made

@@ -20,27 +20,13 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include "BenchSupport.h"
 #include "reports/ReportsView.h"
 
 using namespace brantwell;
-using Clock = std::chrono::steady_clock;
+using namespace brantwell::bench;
 
 namespace {
-
-double msSince(Clock::time_point start)
-{
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-long statusKiB(const char* key)
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind(key, 0) == 0)
-            return std::stol(line.substr(std::string(key).size()));
-    return -1;
-}
 
 const char* kBigMessage = "sshd[812]: Failed password for invalid user admin from 203.0.113.9 port 52144 ssh2";
 
@@ -58,28 +44,23 @@ void generate(const std::string& dir, long events, long distinct, long big)
     for (long day = 0; day < days && written < events; ++day) {
         char name[64];
         std::snprintf(name, sizeof name, "/2026-02-%02ld.log", day + 1);
-        std::ofstream out(dir + name, std::ios::binary);
-        std::string buffer;
+        DayFileWriter out(dir + name);
         for (long i = 0; i < perDay && written < events; ++i, ++written) {
-            buffer += std::to_string(1769900000 + day * 86400 + i * 86400 / perDay);
-            buffer += ',';
-            buffer += priorities[written % 8];
-            buffer += ",192.168.1.";
-            buffer += std::to_string(written % 60);
-            buffer += ',';
+            std::string& line = out.buffer();
+            line += std::to_string(1769900000 + day * 86400 + i * 86400 / perDay);
+            line += ',';
+            line += priorities[written % 8];
+            line += ",192.168.1.";
+            line += std::to_string(written % 60);
+            line += ',';
             if (written % every == 0) {
-                buffer += kBigMessage;
+                line += kBigMessage;
             } else {
-                buffer += "router kernel: interface eth0 link state changed, speed 1000 Mb/s, case ";
-                buffer += std::to_string(other++ % (distinct - 1));
+                line += "router kernel: interface eth0 link state changed, speed 1000 Mb/s, case ";
+                line += std::to_string(other++ % (distinct - 1));
             }
-            buffer += '\n';
-            if (buffer.size() > (1 << 20)) {
-                out << buffer;
-                buffer.clear();
-            }
+            out.endLine();
         }
-        out << buffer;
     }
 }
 
@@ -89,17 +70,7 @@ bool runReport(ReportsView& view, ReportKind kind)
     view.reportName()->setCurrentIndex(static_cast<int>(kind));
     view.reportFilter()->setCurrentIndex(0);  // "All Logs"
 
-    // The window's event loop: a timer that should fire every 5 ms; the
-    // longest gap between two firings is the longest time the window could
-    // not answer.
-    double longestGap = 0;
-    auto last = Clock::now();
-    QTimer ticker;
-    ticker.setInterval(5);
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-        longestGap = std::max(longestGap, msSince(last));
-        last = Clock::now();
-    });
+    LoopPauses pauses;
     int progressUpdates = 0;
     auto* bar = view.findChild<QProgressBar*>(QStringLiteral("reportProgress"));
     const auto progressConnection =
@@ -109,20 +80,19 @@ bool runReport(ReportsView& view, ReportKind kind)
     QObject::connect(&view, &ReportsView::reportShown, &loop, &QEventLoop::quit);
     QTimer::singleShot(600000, &loop, &QEventLoop::quit);
     const auto start = Clock::now();
-    ticker.start();
-    last = Clock::now();
+    pauses.start();
     view.displayReport();
     const double displayCall = msSince(start);
     loop.exec();
     const double total = msSince(start);
-    ticker.stop();
+    pauses.stop();
     QObject::disconnect(progressConnection);
     const Report* report = view.model()->report();
     if (!report)
         return false;
     std::printf("%-20s %9.0f ms to the table  (Display itself %.1f ms; longest event-loop pause %.0f ms;"
                 " %d progress updates)  %zu groups, %zu events\n",
-                reportName(kind).toUtf8().constData(), total, displayCall, longestGap, progressUpdates,
+                reportName(kind).toUtf8().constData(), total, displayCall, pauses.longestMs(), progressUpdates,
                 report->groupCount(), report->eventCount());
     return true;
 }
