@@ -16,14 +16,13 @@ cmake --build "$BUILD_DIR" -j"$(nproc)" --target BrantwellSrv brantwellctl
 
 SYSTEM_BUS=/run/dbus/system_bus_socket
 if [ -z "${DBUS_SYSTEM_BUS_ADDRESS:-}" ] && [ ! -S "$SYSTEM_BUS" ]; then
-  # No system bus on this machine: start a private one with the project's
-  # policy, so the application and brantwellctl can reach the daemon.
+  # No system bus on this machine: start a private one with the stock
+  # system bus policy and the project's, so the application and
+  # brantwellctl (as root or a member of group brantwell) reach the daemon.
   BUS_DIR=/run/brantwell
   mkdir -p "$BUS_DIR"
   chmod 0755 "$BUS_DIR"
-  sed -e "s|@SOCKET@|$BUS_DIR/bus|" \
-      -e "s|@INCLUDE@|<include>$PWD/packaging/com.Corvanta.BrantwellSrv.conf</include>|" \
-      daemon/testdata/test-bus.conf.in > "$BUS_DIR/bus.conf"
+  ./scripts/private-bus-config.sh "$BUS_DIR/bus" "$PWD/packaging/com.Corvanta.BrantwellSrv.conf" > "$BUS_DIR/bus.conf"
   rm -f "$BUS_DIR/bus"
   dbus-daemon --config-file="$BUS_DIR/bus.conf" --fork --print-pid > "$BUS_DIR/bus.pid"
   for _ in $(seq 50); do [ -S "$BUS_DIR/bus" ] && break; sleep 0.1; done

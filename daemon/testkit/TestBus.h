@@ -20,10 +20,11 @@ namespace brantwell::test {
 class TestBus {
 public:
     enum class Policy {
-        Stock,      // deny by default, the project's policy file included
-        // Anyone may own, call and receive: only for a test of the daemon's
-        // own check of its callers, which the stock policy hides.
-        OpenToAll,
+        Stock,  // deny by default, the project's policy file included
+        // As Stock, plus a mistaken local policy that lets the user nobody
+        // call the daemon: for the test of the daemon's own check of its
+        // callers, which the stock policy alone hides.
+        StockWithLocalOpening,
     };
 
     explicit TestBus(Policy policy = Policy::Stock)
@@ -31,12 +32,9 @@ public:
         ::chmod(dir_.path().c_str(), 0755);  // callers under other uids reach the socket
         socket_ = dir_.file("bus");
         std::string config;
-        if (policy == Policy::Stock) {
-            config = stockSystemBusConfig("unix:path=" + socket_);
-        } else {
-            config = readFile(BRANTWELL_TEST_BUS_CONFIG);
-            replace(config, "@SOCKET@", socket_);
-        }
+        config = stockSystemBusConfig("unix:path=" + socket_);
+        if (policy == Policy::StockWithLocalOpening)
+            config.insert(config.rfind("</busconfig>"), "  <include>" BRANTWELL_TEST_LOCAL_OPENING "</include>\n");
         writeFile(dir_.file("bus.conf"), config);
         daemon_ = std::make_unique<DaemonProcess>("/usr/bin/dbus-daemon",
                                                   std::vector<std::string>{"--config-file=" + dir_.file("bus.conf"), "--nofork"});
@@ -57,13 +55,6 @@ public:
     pid_t pid() const { return daemon_->pid(); }
 
 private:
-    static void replace(std::string& text, const std::string& what, const std::string& with)
-    {
-        const auto pos = text.find(what);
-        if (pos != std::string::npos)
-            text.replace(pos, what.size(), with);
-    }
-
     TempDir dir_;
     std::string socket_;
     std::string address_;
