@@ -10,17 +10,6 @@ namespace brantwell {
 
 namespace {
 
-std::string shownText(std::string_view text)
-{
-    constexpr std::size_t kShown = 40;
-    std::string out = "\"";
-    for (const char c : text.substr(0, kShown))
-        out += (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) ? '?' : c;
-    if (text.size() > kShown)
-        out += "...";
-    return out + "\"";
-}
-
 bool hasControl(std::string_view text)
 {
     for (const char c : text)
@@ -87,7 +76,7 @@ std::optional<std::string> forwardingHostProblem(std::string_view host)
         return std::string("the host name is longer than 253 characters");
     for (const char c : host)
         if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7F || c == '/' || c == ',')
-            return shownText(host) + " is not a host name or address";
+            return shownQuoted(host) + " is not a host name or address";
     return std::nullopt;
 }
 
@@ -102,14 +91,14 @@ std::optional<std::string> forwardingTransportProblem(std::string_view transport
 {
     if (transport == "udp" || transport == "tcp" || transport == "tls")
         return std::nullopt;
-    return "transport " + shownText(transport) + " is not udp, tcp or tls";
+    return "transport " + shownQuoted(transport) + " is not udp, tcp or tls";
 }
 
 std::optional<std::string> forwardingFormatProblem(std::string_view format)
 {
     if (format == "rfc5424" || format == "rfc3164")
         return std::nullopt;
-    return "format " + shownText(format) + " is not rfc5424 or rfc3164";
+    return "format " + shownQuoted(format) + " is not rfc5424 or rfc3164";
 }
 
 std::optional<std::string> forwardingFileProblem(std::string_view path, std::string_view what)
@@ -117,7 +106,7 @@ std::optional<std::string> forwardingFileProblem(std::string_view path, std::str
     if (path.empty())
         return std::nullopt;
     if (path.front() != '/')
-        return "the " + std::string(what) + " " + shownText(path) + " is not an absolute path";
+        return "the " + std::string(what) + " " + shownQuoted(path) + " is not an absolute path";
     if (hasControl(path))
         return "the " + std::string(what) + " path holds a control character";
     return std::nullopt;
@@ -134,12 +123,7 @@ std::optional<std::string> forwardingRecordProblem(const nlohmann::json& record)
 {
     if (!record.is_object())
         return std::string("the record is not a dictionary");
-    const auto text = [&record](const char* k) -> std::optional<std::string> {
-        const auto it = record.find(k);
-        if (it == record.end() || !it->is_string())
-            return std::nullopt;
-        return it->get<std::string>();
-    };
+    const auto text = [&record](const char* k) { return textField(record, k); };
     const auto has = [&record](const char* k) { return record.find(k) != record.end(); };
     const auto missing = [](const char* k) { return "\"" + std::string(k) + "\" is missing or not text"; };
     const auto name = text("Name");
@@ -195,8 +179,7 @@ std::optional<std::string> forwardingRecordProblem(const nlohmann::json& record)
             return missing("IP");
         if (auto why = filterAddressProblem(*ip))
             return why;
-        const auto mask = record["Mask"].is_number_integer() ? std::optional(std::to_string(record["Mask"].get<long long>()))
-                                                              : text("Mask");
+        const auto mask = maskField(record);
         if (!mask)
             return missing("Mask");
         if (auto why = filterMaskProblem(*mask))
@@ -256,7 +239,7 @@ std::vector<std::string> unusableForwardingRecords(const nlohmann::json& d)
             why = "the name is used by an earlier destination";
         if (why)
             out.push_back("forwardingArray[" + std::to_string(i) + "]"
-                          + (name && !name->empty() ? " " + shownText(*name) : std::string()) + ": " + *why);
+                          + (name && !name->empty() ? " " + shownQuoted(*name) : std::string()) + ": " + *why);
     }
     return out;
 }

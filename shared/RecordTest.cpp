@@ -109,6 +109,8 @@ std::string_view trimmed(std::string_view text)
     return text;
 }
 
+} // namespace
+
 std::string shownQuoted(std::string_view text)
 {
     constexpr std::size_t kShown = 40;
@@ -120,7 +122,23 @@ std::string shownQuoted(std::string_view text)
     return out + "\"";
 }
 
-} // namespace
+std::optional<std::string> textField(const nlohmann::json& record, const char* key)
+{
+    const auto it = record.find(key);
+    if (it == record.end() || !it->is_string())
+        return std::nullopt;
+    return it->get<std::string>();
+}
+
+std::optional<std::string> maskField(const nlohmann::json& record)
+{
+    if (auto mask = textField(record, "Mask"))
+        return mask;
+    const auto it = record.find("Mask");
+    if (it != record.end() && it->is_number_integer())
+        return std::to_string(it->get<long long>());
+    return std::nullopt;
+}
 
 std::optional<std::string> filterNameProblem(std::string_view name)
 {
@@ -178,12 +196,7 @@ std::optional<std::string> filterRecordProblem(const nlohmann::json& record)
 {
     if (!record.is_object())
         return std::string("the record is not a dictionary");
-    const auto text = [&record](const char* k) -> std::optional<std::string> {
-        const auto it = record.find(k);
-        if (it == record.end() || !it->is_string())
-            return std::nullopt;
-        return it->get<std::string>();
-    };
+    const auto text = [&record](const char* k) { return textField(record, k); };
     const auto missing = [](const char* k) { return "\"" + std::string(k) + "\" is missing or not text"; };
     const auto name = text("Name");
     if (!name)
@@ -197,13 +210,7 @@ std::optional<std::string> filterRecordProblem(const nlohmann::json& record)
     // "/8", say) is not part of the address.
     if (!parseDottedQuad(*ip))
         return filterAddressProblem(*ip).value_or(shownQuoted(*ip) + " is not an IPv4 address");
-    // A mask stored as a number is read as its text.
-    std::optional<std::string> mask = text("Mask");
-    if (!mask) {
-        const auto it = record.find("Mask");
-        if (it != record.end() && it->is_number_integer())
-            mask = std::to_string(it->get<long long>());
-    }
+    const auto mask = maskField(record);
     if (!mask)
         return missing("Mask");
     if (auto why = filterMaskProblem(*mask))

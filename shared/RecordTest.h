@@ -76,6 +76,14 @@ std::optional<std::string> filterMaskProblem(std::string_view mask);
 // `what` names the field in the reason ("facility", "severity", "message").
 std::optional<std::string> filterPatternProblem(std::string_view pattern, std::string_view what);
 
+// For the checks of whole records: a key's value when it is text (nothing
+// when it is missing or not text), "Mask" stored as text or as a whole
+// number, and a value shown in a reason (in double quotes, cut to 40 bytes,
+// controls as '?').
+std::optional<std::string> textField(const nlohmann::json& record, const char* key);
+std::optional<std::string> maskField(const nlohmann::json& record);
+std::string shownQuoted(std::string_view text);
+
 // The first problem of a whole record, naming its key. A record that is not
 // an object, lacks one of the six keys or holds one that is not text has
 // one. An "IP" written as "a.b.c.d/n" is read as the receiver reads it (the

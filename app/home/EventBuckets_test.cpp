@@ -12,22 +12,9 @@
 #include "testkit/StoreDir.h"
 
 using namespace brantwell;
+using testkit::localSeconds;
 
 namespace {
-
-// Seconds since 1970 of a local wall-clock time in the zone in force.
-double local(int y, int m, int d, int h = 0, int mi = 0, int s = 0)
-{
-    std::tm tm{};
-    tm.tm_year = y - 1900;
-    tm.tm_mon = m - 1;
-    tm.tm_mday = d;
-    tm.tm_hour = h;
-    tm.tm_min = mi;
-    tm.tm_sec = s;
-    tm.tm_isdst = -1;
-    return static_cast<double>(std::mktime(&tm));
-}
 
 // Sets TZ for this process and puts the one it had back at the end.
 class ZoneScope {
@@ -87,8 +74,8 @@ private Q_SLOTS:
     // two days, two quarter hours and two minutes; every span holds both.
     void splitsEventsAtALocalMidnight()
     {
-        const double before = local(2026, 3, 9, 23, 59, 59), after = local(2026, 3, 10, 0, 0, 0);
-        const double now = local(2026, 3, 10, 0, 20, 0);
+        const double before = localSeconds(2026, 3, 9, 23, 59, 59), after = localSeconds(2026, 3, 10, 0, 0, 0);
+        const double now = localSeconds(2026, 3, 10, 0, 20, 0);
         EventBuckets buckets;
         buckets.count(before, kError, 1, +1, now);
         buckets.count(before, kError, 2, +1, now);
@@ -96,24 +83,24 @@ private Q_SLOTS:
 
         const auto days = buckets.bars(ChartSpan::Month, now);
         QCOMPARE(days.size(), std::size_t{30});
-        QCOMPARE(days[29].start, local(2026, 3, 10));
-        QCOMPARE(days[29].end, local(2026, 3, 11));
-        QCOMPARE(days[28].start, local(2026, 3, 9));
+        QCOMPARE(days[29].start, localSeconds(2026, 3, 10));
+        QCOMPARE(days[29].end, localSeconds(2026, 3, 11));
+        QCOMPARE(days[28].start, localSeconds(2026, 3, 9));
         QCOMPARE(days[28].bySeverity[kError], 2);
         QCOMPARE(days[29].bySeverity[kEmergency], 1);
         QCOMPARE(days[29].total(), 1);
-        QCOMPARE(days[0].start, local(2026, 2, 9));
+        QCOMPARE(days[0].start, localSeconds(2026, 2, 9));
 
         const auto quarters = buckets.bars(ChartSpan::Day, now);
         QCOMPARE(quarters.size(), std::size_t{96});
-        QCOMPARE(quarters[95].start, local(2026, 3, 10, 0, 15));
+        QCOMPARE(quarters[95].start, localSeconds(2026, 3, 10, 0, 15));
         QCOMPARE(quarters[94].total(), 1);  // 00:00 to 00:15
         QCOMPARE(quarters[93].total(), 2);  // 23:45 to 00:00
         QCOMPARE(total(quarters), 3);
 
         const auto minutes = buckets.bars(ChartSpan::Hour, now);
         QCOMPARE(minutes.size(), std::size_t{60});
-        QCOMPARE(minutes[59].start, local(2026, 3, 10, 0, 20));
+        QCOMPARE(minutes[59].start, localSeconds(2026, 3, 10, 0, 20));
         QCOMPARE(minutes[barOf(minutes, before)].total(), 2);
         QCOMPARE(minutes[barOf(minutes, after)].total(), 1);
         QCOMPARE(barOf(minutes, after) - barOf(minutes, before), 1);
@@ -146,8 +133,8 @@ private Q_SLOTS:
         QFETCH(int, month);
         QFETCH(int, day);
         QFETCH(double, hours);
-        const double midnight = local(2026, month, day);
-        const double next = local(2026, month, day + 1);
+        const double midnight = localSeconds(2026, month, day);
+        const double next = localSeconds(2026, month, day + 1);
         const double now = next + 3600;
         EventBuckets buckets;
         // One event an hour through the whole day, and one each side of it.
@@ -173,8 +160,8 @@ private Q_SLOTS:
 
     void oneSecondApartOverTheSpringChangeAreNeighbours()
     {
-        const double lastWinter = local(2026, 3, 29, 1, 59, 59);
-        const double firstSummer = local(2026, 3, 29, 3, 0, 0);
+        const double lastWinter = localSeconds(2026, 3, 29, 1, 59, 59);
+        const double firstSummer = localSeconds(2026, 3, 29, 3, 0, 0);
         QCOMPARE(firstSummer - lastWinter, 1.0);
         EventBuckets buckets;
         const double now = firstSummer + 120;
@@ -193,7 +180,7 @@ private Q_SLOTS:
     void aNewTimeZoneMovesEventsToItsDays()
     {
         ZoneScope zone("UTC");
-        const double at = local(2026, 3, 9, 23, 30);  // 23:30 UTC, 08:30 next day in Tokyo
+        const double at = localSeconds(2026, 3, 9, 23, 30);  // 23:30 UTC, 08:30 next day in Tokyo
         const double now = at + 40 * 60;
         EventListModel list;
         list.addEvents(std::vector<EventRecord>{eventAt(at, "User.Error", "10.0.0.1", "late"),
@@ -208,7 +195,7 @@ private Q_SLOTS:
         ZoneScope::set("Asia/Tokyo");
         chart.tick();
         days = chart.bars(ChartSpan::Month);
-        QCOMPARE(days[29].start, local(2026, 3, 10));
+        QCOMPARE(days[29].start, localSeconds(2026, 3, 10));
         QCOMPARE(days[29].total(), 2);  // 10 March in Tokyo
         QCOMPARE(days[28].total(), 0);
         const auto minutesAfter = chart.bars(ChartSpan::Hour);
@@ -224,7 +211,7 @@ private Q_SLOTS:
     // so many scattered rows that the list resets), or the store read anew.
     void eventsLeaveTheirBucketsWithTheirRows()
     {
-        const double now = local(2026, 5, 20, 12, 0, 30);
+        const double now = localSeconds(2026, 5, 20, 12, 0, 30);
         EventListModel list;
         EventChartModel chart(&list);
         chart.setClock([now] { return now; });
@@ -290,7 +277,7 @@ private Q_SLOTS:
     // nowhere; taking them out takes nothing from the others.
     void undatedAndOldEventsCountNowhere()
     {
-        const double now = local(2026, 5, 20, 12);
+        const double now = localSeconds(2026, 5, 20, 12);
         EventBuckets buckets;
         buckets.count(now - 10, kInfo, 1, +1, now);
         buckets.count(std::nan(""), kInfo, 1, +1, now);
@@ -312,8 +299,8 @@ private Q_SLOTS:
     void countsAKnownStoreOfThreeDays()
     {
         testkit::StoreDir store;
-        const double day1 = local(2026, 7, 1), day2 = local(2026, 7, 2), day3 = local(2026, 7, 3);
-        const double now = local(2026, 7, 3, 12, 0, 0);
+        const double day1 = localSeconds(2026, 7, 1), day2 = localSeconds(2026, 7, 2), day3 = localSeconds(2026, 7, 3);
+        const double now = localSeconds(2026, 7, 3, 12, 0, 0);
         std::string file1, file2, file3;
         // Day 1: 5 informational from a, 1 emergency from b at 23:59:59.
         for (int i = 0; i < 5; ++i)

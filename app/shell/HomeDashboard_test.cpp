@@ -23,35 +23,23 @@
 #include "WindowController.h"
 
 using namespace brantwell;
+using testkit::localSeconds;
 
 namespace {
-
-double local(int y, int m, int d, int h = 0, int mi = 0, int s = 0)
-{
-    std::tm tm{};
-    tm.tm_year = y - 1900;
-    tm.tm_mon = m - 1;
-    tm.tm_mday = d;
-    tm.tm_hour = h;
-    tm.tm_min = mi;
-    tm.tm_sec = s;
-    tm.tm_isdst = -1;
-    return static_cast<double>(std::mktime(&tm));
-}
 
 std::string line(double seconds, const char* priority, const char* host, const std::string& message)
 {
     return std::to_string(static_cast<long long>(seconds)) + ',' + priority + ',' + host + ',' + message + '\n';
 }
 
-const double kNow = local(2026, 7, 3, 12, 0, 0);
+const double kNow = localSeconds(2026, 7, 3, 12, 0, 0);
 
 // 1 July: 5 informational from a, an emergency from b at 23:59:59.
 // 2 July: 3 warnings from c at midnight, 10 debug from a.
 // 3 July: 2 errors from b at 11:30, 30 notices from c in the last minute.
 void writeThreeDays(const testkit::StoreDir& store)
 {
-    const double day1 = local(2026, 7, 1), day2 = local(2026, 7, 2);
+    const double day1 = localSeconds(2026, 7, 1), day2 = localSeconds(2026, 7, 2);
     std::string file1, file2, file3;
     for (int i = 0; i < 5; ++i)
         file1 += line(day1 + 3600 * (i + 1), "User.Informational", "a.example", "d1 info " + std::to_string(i));

@@ -1,9 +1,23 @@
 #include "StoreDir.h"
 
+#include <ctime>
 #include <fstream>
 #include <sstream>
 
 namespace brantwell::testkit {
+
+double localSeconds(int y, int m, int d, int h, int mi, int s)
+{
+    std::tm tm{};
+    tm.tm_year = y - 1900;
+    tm.tm_mon = m - 1;
+    tm.tm_mday = d;
+    tm.tm_hour = h;
+    tm.tm_min = mi;
+    tm.tm_sec = s;
+    tm.tm_isdst = -1;
+    return static_cast<double>(std::mktime(&tm));
+}
 
 StoreDir::StoreDir() = default;
 

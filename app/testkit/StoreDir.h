@@ -9,6 +9,10 @@
 
 namespace brantwell::testkit {
 
+// Seconds since 1970 of a local wall-clock time in the zone in force, for
+// the dates of test events (mktime decides daylight saving time).
+double localSeconds(int y, int m, int d, int h = 0, int mi = 0, int s = 0);
+
 class StoreDir {
 public:
     StoreDir();
