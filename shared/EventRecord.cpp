@@ -32,9 +32,10 @@ namespace {
 
 // One token in the manner of strtok: skip leading delimiters, then take up
 // to the next delimiter, which is consumed. Empty when only delimiters remain.
+// `delimited` says whether a delimiter ended the token (not the text's end).
 // A plain loop: every reader of the store runs through here once per line.
 template <typename IsDelimiter>
-std::string_view nextToken(std::string_view& rest, IsDelimiter isDelimiter)
+std::string_view nextToken(std::string_view& rest, IsDelimiter isDelimiter, bool* delimited = nullptr)
 {
     std::size_t start = 0;
     while (start < rest.size() && isDelimiter(rest[start]))
@@ -43,6 +44,8 @@ std::string_view nextToken(std::string_view& rest, IsDelimiter isDelimiter)
     while (end < rest.size() && !isDelimiter(rest[end]))
         ++end;
     const std::string_view token = rest.substr(start, end - start);
+    if (delimited)
+        *delimited = end < rest.size();
     rest = end < rest.size() ? rest.substr(end + 1) : std::string_view{};
     return token;
 }
@@ -60,9 +63,13 @@ std::optional<EventRecord> splitEventLine(std::string_view line)
     std::string_view rest = line;
     const std::string_view date = nextToken(rest, isComma);
     const std::string_view priority = nextToken(rest, isComma);
-    const std::string_view host = nextToken(rest, isComma);
+    // The receiver stores an event whose text was only a time stamp as
+    // "date,priority,host," with an empty message; it is an event all the
+    // same. Only the comma after the host tells it from a line cut short.
+    bool hostEnded = false;
+    const std::string_view host = nextToken(rest, isComma, &hostEnded);
     const std::string_view message = nextToken(rest, isLineEnd);
-    if (date.empty() || priority.empty() || host.empty() || message.empty())
+    if (date.empty() || priority.empty() || host.empty() || !hostEnded)
         return std::nullopt;
     return EventRecord{std::string(date), std::string(priority), std::string(host),
                        std::string(message)};

@@ -26,7 +26,8 @@ std::string formatEventLine(const EventRecord& record);
 // Splits one line by the rule every reader uses: the first three fields end
 // at a comma, runs of commas between them count as one, and the fourth field
 // is the rest of the line up to the first CR or LF (leading CR/LF skipped).
-// Returns nothing unless all four fields are non-empty.
+// Returns nothing unless the first three fields are non-empty and the third
+// ends at a comma; the message may be empty.
 std::optional<EventRecord> splitEventLine(std::string_view line);
 
 // Calls `each` with every line of `text` without its LF: the bytes of a day

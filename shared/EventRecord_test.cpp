@@ -42,9 +42,15 @@ INSTANTIATE_TEST_SUITE_P(
         SplitCase{"1,User.Notice,h,,msg\n", true, ",msg"},
         // Runs of commas between the first fields count as one.
         SplitCase{"1,,User.Notice,h,msg\n", true, "msg"},
-        // An empty message: not a record.
-        SplitCase{"1,User.Notice,h,\n", false, ""},
+        // An empty message after the host's comma is still an event (the
+        // receiver stores a time stamp alone so); without that comma the
+        // line was cut short.
+        SplitCase{"1,User.Notice,h,\n", true, ""},
+        SplitCase{"1,User.Notice,h,\r\n", true, ""},
+        SplitCase{"1,User.Notice,h,", true, ""},
         SplitCase{"1,User.Notice,h\n", false, ""},
+        SplitCase{"1,User.Notice,h", false, ""},
+        SplitCase{"1,User.Notice,\n", false, ""},
         SplitCase{"", false, ""},
         SplitCase{"\n", false, ""},
         SplitCase{"1,User.Notice,h,m1\rtrailing", true, "m1"},

@@ -60,10 +60,13 @@ private Q_SLOTS:
                     "\n");
         EventListModel model;
         model.loadStore(store.path());
-        QCOMPARE(model.rowCount(), 2);
+        QCOMPARE(model.rowCount(), 3);
         QCOMPARE(messageAt(model, 0), QStringLiteral("a,b,c"));
-        QCOMPARE(messageAt(model, 1), QStringLiteral(",x"));
+        QCOMPARE(messageAt(model, 1), QString());
         QCOMPARE(QString::fromStdString(model.storedLine(1)),
+                 QStringLiteral("1772870002,User.Notice,10.0.0.1,\n"));
+        QCOMPARE(messageAt(model, 2), QStringLiteral(",x"));
+        QCOMPARE(QString::fromStdString(model.storedLine(2)),
                  QStringLiteral("1772870000,User.Notice,10.0.0.1,,x\n"));
     }
 

@@ -166,15 +166,18 @@ TEST_F(RemovalThreadTest, RewritesKeptLinesByteForByteAndDropsBrokenOnesUnannoun
     const std::string keptA = line(kNow - 10, "Mail.Error", ",leading comma, and more");
     const std::string keptB = dateFieldText(kNow - 20) + ",Kernel.Warning,host.example,crlf ending\r\n";
     const std::string keptC = dateFieldText(kNow - 30) + ",Mail.Error,10.0.0.2," + std::string(5000, 'x') + "\n";
+    // The receiver stores a datagram that was only a time stamp so: an
+    // event with an empty message, which stays until its age is reached.
+    const std::string keptEmpty = "1773000000,Mail.Error,10.0.0.1,\n";
     const std::string old = line(kNow - 2 * kDay, "Mail.Error", "old one");
-    const std::string contents = keptA + old + "1773000000,Mail.Error,10.0.0.1,\n" + "\n" + keptB
+    const std::string contents = keptA + old + keptEmpty + "1773000000,Mail.Error,10.0.0.1\n" + "\n" + keptB
         + "garbage without commas\n" + keptC + old;
     writeFile(path("2026-03-07.log"), contents, 0604);
     const auto before = statOf(path("2026-03-07.log"));
 
     const auto round = removal.runRound(kNow);
 
-    EXPECT_EQ(readFile(path("2026-03-07.log")), keptA + keptB + keptC);
+    EXPECT_EQ(readFile(path("2026-03-07.log")), keptA + keptEmpty + keptB + keptC);
     const auto after = statOf(path("2026-03-07.log"));
     EXPECT_NE(after.st_ino, before.st_ino) << "replaced by rename, not written in place";
     EXPECT_EQ(after.st_mode & 07777, 0604u);
