@@ -47,12 +47,13 @@ struct ParsedDatagram {
 //   left out;
 // - valid UTF-8 is kept, each ill-formed sequence becomes U+FFFD, C0 and C1
 //   controls (TAB and LF too) and DEL become a space, a leading BOM goes;
-// - a leading "Mmm dd hh:mm:ss " time stamp is stripped;
+// - a leading "Mmm dd hh:mm:ss " time stamp (hasRfc3164Timestamp) is stripped;
 // - the text is cut to kMaxMessage bytes at a character boundary.
 // `out.message` is valid until the next call with `out`.
 void parseDatagram(std::string_view bytes, ParsedDatagram& out);
 
-// True when `text` starts with the shape of an RFC 3164 time stamp.
+// True when `text` starts with an RFC 3164 time stamp: an English month,
+// the day (space-padded), hh:mm:ss and a space.
 bool hasRfc3164Timestamp(std::string_view text);
 
 // The parts of an RFC 5424 header (views into the text given), for

@@ -69,7 +69,14 @@ INSTANTIATE_TEST_SUITE_P(
         DatagramCase{"<14>Oct  1 22:14:15 x", "User.Informational", "x"},
         // Not the time stamp shape: kept whole.
         DatagramCase{"<14>Oct 11 22-14-15 x", "User.Informational", "Oct 11 22-14-15 x"},
-        DatagramCase{"<14>Oct 11 22:14:15", "User.Informational", "Oct 11 22:14:15"}));
+        DatagramCase{"<14>Oct 11 22:14:15", "User.Informational", "Oct 11 22:14:15"},
+        // Its spaces and colons alone are no time stamp: the words stay.
+        DatagramCase{"<14>ERR 42 at:10:22 disk full", "User.Informational", "ERR 42 at:10:22 disk full"},
+        DatagramCase{"<14>Oct 1x 22:14:15 x", "User.Informational", "Oct 1x 22:14:15 x"},
+        DatagramCase{"<14>Oct 11 2a:14:15 x", "User.Informational", "Oct 11 2a:14:15 x"},
+        DatagramCase{"<14>ctN 11 22:14:15 x", "User.Informational", "ctN 11 22:14:15 x"},
+        DatagramCase{"<14>Dec 31 23:59:59 last", "User.Informational", "last"},
+        DatagramCase{"<14>Jan  9 00:00:00 first", "User.Informational", "first"}));
 
 INSTANTIATE_TEST_SUITE_P(
     Text, SyslogParse,
