@@ -1,6 +1,7 @@
 #include "SyslogParser.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
 
@@ -281,13 +282,14 @@ bool hasRfc3164Timestamp(std::string_view t)
     // Punctuation alone is not enough: "ERR 42 at:10:22 ..." has the same
     // spaces and colons, and its first words would be lost from the text.
     // Senders write the month in English and the day padded with a space.
-    static constexpr std::string_view kMonths = "JanFebMarAprMayJunJulAugSepOctNovDec";
+    static constexpr std::array<std::string_view, 12> kMonths = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                                                 "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     const auto digit = [](char c) { return c >= '0' && c <= '9'; };
     if (t.size() < kStampLength || t[3] != ' ' || t[6] != ' ' || t[9] != ':' || t[12] != ':' || t[15] != ' ')
         return false;
-    const auto month = kMonths.find(t.substr(0, 3));
-    return month != std::string_view::npos && month % 3 == 0 && (t[4] == ' ' || digit(t[4])) && digit(t[5])
-           && digit(t[7]) && digit(t[8]) && digit(t[10]) && digit(t[11]) && digit(t[13]) && digit(t[14]);
+    return std::ranges::find(kMonths, t.substr(0, 3)) != kMonths.end() && (t[4] == ' ' || digit(t[4]))
+           && digit(t[5]) && digit(t[7]) && digit(t[8]) && digit(t[10]) && digit(t[11]) && digit(t[13])
+           && digit(t[14]);
 }
 
 bool parseRfc5424Header(std::string_view t, Rfc5424Header& h)
